@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+namespace tevrak::platform {
+
+// Drive C: is a folder: $TEVRAK_ROOT when set, otherwise ~/Tevrak.
+QString driveCRoot();
+
+// Turns a Windows path such as "c:\picture\transfer" into the local path under
+// drive C:. Each component is matched without regard to letter case against what
+// exists ("C:\Picture" and "c:\picture" are one folder); components that do not
+// exist yet keep the spelling given. A path without a drive letter is taken as
+// it is (only its backslashes become slashes).
+QString localPath(const QString& windowsPath);
+
+// The workstation's fixed folders and files, named once for the whole program.
+namespace paths {
+inline const QString inbox = QStringLiteral("c:\\picture");
+inline const QString outbox = QStringLiteral("c:\\picture\\transfer");
+inline const QString database = QStringLiteral("C:\\claim\\db");
+inline const QString load = QStringLiteral("c:\\LOAD");
+inline const QString loadAll = QStringLiteral("c:\\LOAD\\ALL");
+inline const QString branchFile = QStringLiteral("C:\\LOAD\\REGISTER.TXT");
+
+// The claim's archive folder, "c:\picture\" followed by the claim number.
+inline QString claimFolder(const QString& claimNumber) { return inbox + QLatin1Char('\\') + claimNumber; }
+}  // namespace paths
+
+}  // namespace tevrak::platform

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// The workstation's registry values. On this platform the registry is an INI
+// file kept through QSettings at $XDG_CONFIG_HOME/Tevrak/registry.ini; a key
+// path such as "\SOFTWARE\Sarvello" (under the current user) is a group.
+namespace tevrak::platform::registry {
+
+inline const QString sarvelloKey = QStringLiteral("\\SOFTWARE\\Sarvello");
+inline const QString garageNameValue = QStringLiteral("Garage Name");
+
+QString registryFile();
+
+// Creates the key when it does not exist (an empty group holds a marker).
+void createKey(const QString& key);
+// The string value; a missing key or value reads as the empty text.
+QString readString(const QString& key, const QString& name);
+// Writes the value; raises an error when the registry file cannot be written.
+void writeString(const QString& key, const QString& name, const QString& value);
+
+}  // namespace tevrak::platform::registry
