@@ -1,0 +1,108 @@
+#pragma once
+
+// Every failure of the FTP client is an EFtpError: callers that only need to
+// know that something went wrong catch that one type; what() is the message in
+// UTF-8 (server texts that are not UTF-8 are read as the Thai code page).
+
+#include <stdexcept>
+#include <string>
+
+#include "ftp/ServerReply.h"
+
+namespace tevrak {
+
+// Makes a byte string presentable: valid UTF-8 stays as it is, anything else is
+// read as CP874 (the server's and the workstation's single-byte code page).
+std::string FtpDisplayText(const std::string& bytes);
+
+class EFtpError : public std::runtime_error {
+public:
+    explicit EFtpError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A reply code that is not among the accepted ones; the message is the reply's
+// text lines, each followed by CR LF.
+class EFtpReplyError : public EFtpError {
+public:
+    explicit EFtpReplyError(const TServerReply& reply);
+    int NumericCode() const { return reply_.NumericCode; }
+    const TServerReply& Reply() const { return reply_; }
+
+private:
+    TServerReply reply_;
+};
+
+class EFtpClosed : public EFtpError {
+public:
+    EFtpClosed() : EFtpError("Connection Closed Gracefully.") {}
+};
+
+class EFtpLineTooLong : public EFtpError {
+public:
+    EFtpLineTooLong() : EFtpError("Max line length exceeded.") {}
+};
+
+class EFtpNotConnected : public EFtpError {
+public:
+    EFtpNotConnected() : EFtpError("Not Connected") {}
+};
+
+class EFtpAlreadyConnected : public EFtpError {
+public:
+    EFtpAlreadyConnected() : EFtpError("Already connected.") {}
+};
+
+// A failed socket call: "Socket Error # <errno>\r\n<description>", or one of
+// the fixed texts for a socket that cannot be created or bound.
+class EFtpSocketError : public EFtpError {
+public:
+    explicit EFtpSocketError(int errorNumber);
+    EFtpSocketError(int errorNumber, const std::string& message) : EFtpError(message), error_(errorNumber) {}
+    int ErrorNumber() const { return error_; }
+
+private:
+    int error_;
+};
+
+class EFtpReadTimeout : public EFtpError {
+public:
+    EFtpReadTimeout() : EFtpError("Read Timeout") {}
+};
+
+// A send that could not hand its bytes to the system within ReadTimeout
+// (the peer stopped reading).
+class EFtpWriteTimeout : public EFtpError {
+public:
+    EFtpWriteTimeout() : EFtpError("Write Timeout") {}
+};
+
+// The server accepted a transfer but its data connection never came (or, in
+// passive mode, could not be opened) within DataConnectTimeout.
+class EFtpDataTimeout : public EFtpError {
+public:
+    EFtpDataTimeout() : EFtpError("Data connection timed out.") {}
+};
+
+// A local file that cannot be opened, created, read or written.
+class EFtpFileError : public EFtpError {
+public:
+    EFtpFileError(const std::string& what, const std::string& path, int errorNumber);
+};
+
+class EFtpDestinationExists : public EFtpError {
+public:
+    EFtpDestinationExists() : EFtpError("Destination file already exists.") {}
+};
+
+class EFtpNoData : public EFtpError {
+public:
+    EFtpNoData() : EFtpError("No data to read.") {}
+};
+
+// A passive-mode reply (227/229) whose address cannot be understood.
+class EFtpBadPassiveReply : public EFtpError {
+public:
+    explicit EFtpBadPassiveReply(const TServerReply& reply);
+};
+
+} // namespace tevrak

@@ -1,0 +1,429 @@
+#include "ftp/FtpLink.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ftp/SocketUtil.h"
+
+namespace tevrak {
+
+namespace {
+
+// A local file being stored: opened for reading, others may read and write it.
+class TFileSource : public TDataSource {
+public:
+    explicit TFileSource(const std::string& path) : path_(path)
+    {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            throw EFtpFileError("Cannot open file", path, errno);
+    }
+    ~TFileSource() override { ::close(fd_); }
+    std::uint64_t Size() override
+    {
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0)
+            throw EFtpFileError("Cannot read file", path_, errno);
+        return static_cast<std::uint64_t>(info.st_size);
+    }
+    size_t Read(char* data, size_t size) override
+    {
+        for (;;) {
+            const ssize_t n = ::read(fd_, data, size);
+            if (n >= 0)
+                return static_cast<size_t>(n);
+            if (errno != EINTR)
+                throw EFtpFileError("Cannot read file", path_, errno);
+        }
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// A local file being retrieved into.
+class TFileSink : public TDataSink {
+public:
+    TFileSink(const std::string& path, bool append) : path_(path)
+    {
+        fd_ = append ? ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC)
+                     : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0)
+            throw EFtpFileError("Cannot create file", path, errno);
+    }
+    ~TFileSink() override { ::close(fd_); }
+    void Write(const char* data, size_t size) override
+    {
+        while (size > 0) {
+            const ssize_t n = ::write(fd_, data, size);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw EFtpFileError("Cannot write file", path_, errno);
+            }
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+class TStringSink : public TDataSink {
+public:
+    void Write(const char* data, size_t size) override { text.append(data, size); }
+    std::string text;
+};
+
+bool isCompletion(int code)
+{
+    return code == 225 || code == 226 || code == 250;
+}
+
+// "... (h1,h2,h3,h4,p1,p2)": the port of a PASV reply.
+bool parsePasvPort(const std::string& text, int& port)
+{
+    for (size_t start = 0; start < text.size(); ++start) {
+        if (text[start] < '0' || text[start] > '9')
+            continue;
+        int numbers[6];
+        size_t i = start;
+        int count = 0;
+        while (count < 6) {
+            if (i >= text.size() || text[i] < '0' || text[i] > '9')
+                break;
+            int value = 0;
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9' && value <= 255)
+                value = value * 10 + (text[i++] - '0');
+            if (value > 255)
+                break;
+            numbers[count++] = value;
+            if (count < 6) {
+                if (i >= text.size() || text[i] != ',')
+                    break;
+                ++i;
+            }
+        }
+        if (count == 6) {
+            port = numbers[4] * 256 + numbers[5];
+            return port > 0;
+        }
+    }
+    return false;
+}
+
+// "... (|||port|)": the port of an EPSV reply.
+bool parseEpsvPort(const std::string& text, int& port)
+{
+    const size_t open = text.find('(');
+    if (open == std::string::npos || open + 4 >= text.size())
+        return false;
+    const char d = text[open + 1];
+    if (text[open + 2] != d || text[open + 3] != d)
+        return false;
+    size_t i = open + 4;
+    long value = 0;
+    size_t digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 6) {
+        value = value * 10 + (text[i++] - '0');
+        ++digits;
+    }
+    if (digits == 0 || i >= text.size() || text[i] != d || value < 1 || value > 65535)
+        return false;
+    port = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
+
+TFtpLink::TFtpLink()
+{
+    Port = 21;
+}
+
+TFtpLink::~TFtpLink()
+{
+    CloseControl();
+}
+
+void TFtpLink::OpenControl(bool login, int timeout)
+{
+    try {
+        epsvRefused_ = false;
+        Connect(timeout);
+        ReadReply({220});
+        greeting_ = LastReply();
+        if (login) {
+            if (SendCommand("USER " + Username, {230, 331}) == 331)
+                SendCommand("PASS " + Password, {230});
+            loginReply_ = LastReply();
+            SendCommand("TYPE I", {200});
+            const int code = SendCommand("SYST", {200, 215, 500});
+            if (code == 500)
+                systemDescription_ = "Unknown";
+            else
+                systemDescription_ = LastReply().Text.empty() ? std::string() : LastReply().Text.front();
+        }
+    } catch (...) {
+        CloseControl();
+        throw;
+    }
+}
+
+void TFtpLink::CloseControl()
+{
+    CloseDataChannel();
+    Close();
+}
+
+void TFtpLink::ChangeDirectory(const std::string& path)
+{
+    SendCommand("CWD " + path, {200, 250});
+}
+
+void TFtpLink::RemoveFile(const std::string& remoteName)
+{
+    SendCommand("DELE " + remoteName, {250});
+}
+
+void TFtpLink::StoreFile(const std::string& localPath, const std::string& remoteName, bool append)
+{
+    TFileSource source(localPath);
+    std::string command;
+    if (remoteName.empty())
+        command = "STOU ";
+    else
+        command = (append ? "APPE " : "STOR ") + remoteName;
+    TransferOut(command, source);
+}
+
+void TFtpLink::RetrieveFile(const std::string& remoteName, const std::string& localPath, bool canOverwrite,
+                            bool resume)
+{
+    struct stat info {};
+    const bool exists = ::stat(localPath.c_str(), &info) == 0;
+    if (exists && !canOverwrite && !resume)
+        throw EFtpDestinationExists();
+    const bool append = resume && exists && S_ISREG(info.st_mode) && info.st_size > 0;
+    TFileSink sink(localPath, append);
+    TransferIn("RETR " + remoteName, sink, append ? static_cast<std::uint64_t>(info.st_size) : 0);
+}
+
+void TFtpLink::ListNames(std::vector<std::string>* destination, const std::string& specifier, bool details)
+{
+    const std::string command = TServerReply::Trim(std::string(details ? "LIST " : "NLST ") + specifier);
+    TStringSink listing;
+    TransferIn(command, listing);
+    if (destination)
+        *destination = SplitListing(listing.text);
+}
+
+std::vector<std::string> TFtpLink::SplitListing(const std::string& text)
+{
+    std::vector<std::string> lines;
+    const size_t end = std::min(text.find('\0'), text.size());
+    size_t start = 0;
+    size_t i = 0;
+    while (i < end) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(text.substr(start, i - start));
+            if (c == '\r' && i + 1 < end && text[i + 1] == '\n')
+                ++i;
+            start = ++i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < end)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+void TFtpLink::SendPortCommand(const TDataListener& listener)
+{
+    std::string address = listener.BoundIP;
+    std::replace(address.begin(), address.end(), '.', ',');
+    SendCommand("PORT " + address + "," + std::to_string(listener.BoundPort / 256) + "," +
+                    std::to_string(listener.BoundPort % 256),
+                {200});
+}
+
+void TFtpLink::OpenDataChannel()
+{
+    CloseDataChannel();
+    if (Passive) {
+        OpenPassiveConnection();
+        return;
+    }
+    listener_ = std::make_unique<TDataListener>();
+    listener_->RecvBufferSize = RecvBufferSize;
+    listener_->SendBufferSize = SendBufferSize;
+    listener_->BoundIP = LocalAddress();
+    listener_->BoundPort = 0;
+    listener_->Listen();
+    SendPortCommand(*listener_);
+}
+
+void TFtpLink::OpenPassiveConnection()
+{
+    int port = 0;
+    bool known = false;
+    if (!epsvRefused_) {
+        try {
+            SendCommand("EPSV", {229});
+            if (!parseEpsvPort(LastReply().JoinedText(), port))
+                throw EFtpBadPassiveReply(LastReply());
+            known = true;
+        } catch (const EFtpReplyError& refused) {
+            // Servers without the extended command say so with a 5xx reply.
+            if (refused.NumericCode() < 500 || refused.NumericCode() > 504)
+                throw;
+            epsvRefused_ = true;
+        }
+    }
+    if (!known) {
+        SendCommand("PASV", {227});
+        if (!parsePasvPort(LastReply().JoinedText(), port))
+            throw EFtpBadPassiveReply(LastReply());
+    }
+    // The data connection goes to the control connection's peer: the address
+    // inside a PASV reply is often a private one behind a NAT router, and
+    // following it would let a server point us at any host.
+    passiveLink_ = std::make_unique<TTcpLink>();
+    passiveLink_->Host = PeerAddress();
+    passiveLink_->Port = port;
+    passiveLink_->ReadTimeout = ReadTimeout;
+    passiveLink_->RecvBufferSize = RecvBufferSize;
+    passiveLink_->SendBufferSize = SendBufferSize;
+    try {
+        passiveLink_->Connect(DataConnectTimeout > 0 ? DataConnectTimeout : 0);
+    } catch (const EFtpSocketError& failed) {
+        if (failed.ErrorNumber() == ETIMEDOUT)
+            throw EFtpDataTimeout();
+        throw;
+    }
+}
+
+TFtpLink::TArrival TFtpLink::AwaitDataConnection(bool upload)
+{
+    if (Passive) {
+        dataLink_ = passiveLink_.get();
+        return TArrival::Connected;
+    }
+    const auto result = listener_->WaitForConnection(DataConnectTimeout, PeerAddress(), Handle());
+    if (result == TDataListener::TWaitResult::TimedOut)
+        throw EFtpDataTimeout();
+    if (result == TDataListener::TWaitResult::ControlReadable) {
+        // The server answered instead of connecting: either an error, or (for
+        // an empty download) the completion without a data connection.
+        int code = ReadReply();
+        if (code == 426 || code == 450)
+            code = ReadReply({226, 225});
+        if (!isCompletion(code) || upload)
+            throw EFtpReplyError(LastReply());
+        return TArrival::AnsweredWithoutData;
+    }
+    dataLink_ = &listener_->Connection();
+    dataLink_->ReadTimeout = ReadTimeout;
+    return TArrival::Connected;
+}
+
+void TFtpLink::CloseDataChannel()
+{
+    dataLink_ = nullptr;
+    listener_.reset();
+    passiveLink_.reset();
+}
+
+void TFtpLink::ReadCompletion()
+{
+    const int code = ReadReply({225, 226, 250, 426, 450});
+    if (code == 426 || code == 450)
+        ReadReply({226, 225});
+}
+
+void TFtpLink::Report(bool upload, std::uint64_t done, std::uint64_t total)
+{
+    if (OnProgress)
+        OnProgress(TTransferProgress{upload, done, total});
+}
+
+char* TFtpLink::Block(size_t size)
+{
+    if (blockSize_ < size) {
+        block_.reset(new char[size]);
+        blockSize_ = size;
+    }
+    return block_.get();
+}
+
+void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, std::uint64_t restartAt)
+{
+    bool answered = false;
+    try {
+        OpenDataChannel();
+        if (restartAt > 0)
+            SendCommand("REST " + std::to_string(restartAt), {350});
+        SendCommand(command, {125, 150, 154});
+        if (AwaitDataConnection(false) == TArrival::AnsweredWithoutData) {
+            answered = true;
+        } else {
+            const size_t size = static_cast<size_t>(RecvBufferSize > 0 ? RecvBufferSize : 32768);
+            char* block = Block(size);
+            std::uint64_t done = 0;
+            for (;;) {
+                const size_t received = dataLink_->ReceiveBlock(block, size);
+                if (received == 0)
+                    break;
+                destination.Write(block, received);
+                done += received;
+                Report(false, done, 0);
+            }
+        }
+    } catch (...) {
+        CloseDataChannel();
+        throw;
+    }
+    CloseDataChannel();
+    if (!answered)
+        ReadCompletion();
+}
+
+void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
+{
+    const std::uint64_t total = source.Size();
+    try {
+        OpenDataChannel();
+        SendCommand(command, {125, 150});
+        AwaitDataConnection(true);
+        const size_t size = static_cast<size_t>(SendBufferSize > 0 ? SendBufferSize : 32768);
+        char* block = Block(size);
+        std::uint64_t done = 0;
+        while (done < total) {
+            const size_t wanted = static_cast<size_t>(std::min<std::uint64_t>(size, total - done));
+            const size_t read = source.Read(block, wanted);
+            if (read == 0)
+                throw EFtpNoData();
+            dataLink_->WriteBytes(block, read);
+            done += read;
+            Report(true, done, total);
+        }
+    } catch (...) {
+        CloseDataChannel();
+        throw;
+    }
+    CloseDataChannel();
+    ReadCompletion();
+}
+
+} // namespace tevrak

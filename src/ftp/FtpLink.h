@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftp/DataListener.h"
+#include "ftp/DataStream.h"
+#include "ftp/TcpLink.h"
+
+namespace tevrak {
+
+enum TTransferType { ftBinary };
+
+enum TProxyType { fpcmNone };
+
+struct TProxySettings {
+    TProxyType ProxyType = fpcmNone; // the only kind: a direct connection
+    std::string Host;
+    std::string UserName;
+    std::string Password;
+    int Port = 0;
+};
+
+// What a progress callback learns after every block of a transfer.
+struct TTransferProgress {
+    bool Upload = false;
+    std::uint64_t Done = 0;  // bytes moved so far in this transfer
+    std::uint64_t Total = 0; // bytes the upload will send; 0 when not known (downloads)
+};
+
+// FTP client: the control connection with login, and the file commands with
+// their data connections. Every operation blocks until it is done or raises
+// an EFtpError; nothing is shown to the user. Strings are bytes as they go on
+// the wire (folder names in the server's code page are converted by the caller).
+class TFtpLink : public TTcpLink {
+public:
+    TFtpLink();
+    ~TFtpLink() override;
+
+    std::string Username;
+    std::string Password;
+    TTransferType TransferType = ftBinary;
+    // false: the server connects to us for every transfer (PORT); true: we
+    // connect to the server (EPSV where it offers it, otherwise PASV).
+    bool Passive = false;
+    TProxySettings ProxySettings;
+    // Limit in milliseconds on the wait for a data connection (the server's
+    // connection in active mode, ours to the server in passive mode).
+    int DataConnectTimeout = 60000;
+    // Called after every block moved over a data connection. An exception
+    // thrown from it abandons the transfer (the data connection is closed).
+    std::function<void(const TTransferProgress&)> OnProgress;
+
+    // Connects, reads the greeting (220) and, with login, logs in (USER, PASS
+    // when asked for), announces binary type and asks the system type.
+    // timeout limits the connect in milliseconds (-1: ReadTimeout, 0 there: none).
+    void OpenControl(bool login = true, int timeout = -1);
+    // Closes the control connection (and a data connection, if one is open)
+    // without sending QUIT.
+    void CloseControl();
+
+    void ChangeDirectory(const std::string& path);
+    void RemoveFile(const std::string& remoteName);
+    // APPE when append is true, STOR otherwise, STOU when remoteName is empty.
+    void StoreFile(const std::string& localPath, const std::string& remoteName, bool append);
+    // RETR into a local file created (or emptied when canOverwrite) for it;
+    // with resume and an existing local file, REST with its size and appending.
+    void RetrieveFile(const std::string& remoteName, const std::string& localPath, bool canOverwrite,
+                      bool resume);
+    // NLST (details false) or LIST with the specifier; destination (may be
+    // null) receives the lines of the listing.
+    void ListNames(std::vector<std::string>* destination, const std::string& specifier, bool details);
+
+    // The two transfer cores. restartAt > 0 sends REST before the command.
+    void TransferIn(const std::string& command, TDataSink& destination, std::uint64_t restartAt = 0);
+    void TransferOut(const std::string& command, TDataSource& source);
+    void SendPortCommand(const TDataListener& listener);
+
+    const TServerReply& Greeting() const { return greeting_; }
+    const TServerReply& LoginReply() const { return loginReply_; }
+    const std::string& SystemDescription() const { return systemDescription_; }
+
+    // Splits listing data into lines at CR LF, lone CR or lone LF; text after
+    // the last line end is a last line; a NUL byte ends the text.
+    static std::vector<std::string> SplitListing(const std::string& text);
+
+private:
+    enum class TArrival { Connected, AnsweredWithoutData };
+
+    void OpenDataChannel();
+    void OpenPassiveConnection();
+    TArrival AwaitDataConnection(bool upload);
+    void CloseDataChannel();
+    void ReadCompletion();
+    void Report(bool upload, std::uint64_t done, std::uint64_t total);
+    char* Block(size_t size);
+
+    TServerReply greeting_;
+    TServerReply loginReply_;
+    std::string systemDescription_;
+    bool epsvRefused_ = false;
+    std::unique_ptr<TDataListener> listener_;
+    std::unique_ptr<TTcpLink> passiveLink_;
+    TTcpLink* dataLink_ = nullptr;
+    std::unique_ptr<char[]> block_;
+    size_t blockSize_ = 0;
+};
+
+} // namespace tevrak

@@ -1,0 +1,417 @@
+#include "ftp/TcpLink.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "ftp/SocketUtil.h"
+
+namespace tevrak {
+
+namespace {
+
+// Consumed bytes at the front of the input buffer are moved out once this many
+// have accumulated.
+constexpr size_t CompactionThreshold = 32768;
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+} // namespace
+
+TTcpLink::TTcpLink() = default;
+
+TTcpLink::~TTcpLink()
+{
+    Close();
+}
+
+std::string TTcpLink::ResolveHost(const std::string& host)
+{
+    if (equalsIgnoringCase(host, "localhost"))
+        return "127.0.0.1";
+    in_addr address{};
+    if (socketutil::ParseDottedQuad(host, address))
+        return socketutil::AddressText(address);
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || !found) {
+        const int error = rc == EAI_SYSTEM ? errno : rc;
+        throw EFtpSocketError(error, "Socket Error # " + std::to_string(error) + "\r\n" +
+                                         (rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc)));
+    }
+    const std::string text =
+        socketutil::AddressText(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
+    ::freeaddrinfo(found);
+    return text;
+}
+
+void TTcpLink::Connect(int timeout)
+{
+    if (state_ == State::Open)
+        throw EFtpAlreadyConnected();
+    begin_ = end_ = 0;
+    peerClosed_ = false;
+    state_ = State::None;
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw EFtpSocketError(errno, "Cannot allocate socket.");
+    try {
+        if (!BoundIP.empty() || BoundPort != 0) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_port = htons(static_cast<uint16_t>(BoundPort));
+            if (!BoundIP.empty() && !socketutil::ParseDottedQuad(ResolveHost(BoundIP), local.sin_addr))
+                throw EFtpSocketError(EADDRNOTAVAIL,
+                                      "Could not bind socket. Address and port are already in use.");
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+                throw EFtpSocketError(errno, "Could not bind socket. Address and port are already in use.");
+        }
+        sockaddr_in remote{};
+        remote.sin_family = AF_INET;
+        remote.sin_port = htons(static_cast<uint16_t>(Port));
+        socketutil::ParseDottedQuad(ResolveHost(Host), remote.sin_addr);
+        if (!UseNagle) {
+            int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        }
+        const int error = socketutil::ConnectWithin(fd, remote, timeout >= 0 ? timeout : ReadTimeout);
+        if (error != 0)
+            throw EFtpSocketError(error);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    fd_ = fd;
+    state_ = State::Open;
+}
+
+void TTcpLink::Attach(int socketHandle)
+{
+    if (state_ == State::Open)
+        throw EFtpAlreadyConnected();
+    begin_ = end_ = 0;
+    peerClosed_ = false;
+    fd_ = socketHandle;
+    state_ = State::Open;
+    if (!UseNagle) {
+        int on = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+}
+
+void TTcpLink::Close()
+{
+    if (fd_ >= 0) {
+        ::shutdown(fd_, SHUT_WR);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    state_ = State::None;
+    peerClosed_ = false;
+}
+
+void TTcpLink::DropSocket()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    state_ = State::Dropped;
+}
+
+void TTcpLink::RaiseSocketError(int error)
+{
+    if (error == ECONNABORTED || error == ECONNRESET || error == ESHUTDOWN || error == EPIPE) {
+        DropSocket();
+        peerClosed_ = true;
+    }
+    throw EFtpSocketError(error);
+}
+
+void TTcpLink::CheckOpenForWrite() const
+{
+    if (state_ == State::Dropped)
+        throw EFtpClosed();
+    if (state_ != State::Open)
+        throw EFtpNotConnected();
+}
+
+void TTcpLink::RequireOpenForRead() const
+{
+    if (state_ == State::None)
+        throw EFtpNotConnected();
+}
+
+void TTcpLink::WriteLine(const std::string& text)
+{
+    std::string line;
+    line.reserve(text.size() + 2);
+    line += text;
+    line += "\r\n";
+    WriteBytes(line.data(), line.size());
+}
+
+void TTcpLink::WriteBytes(const char* data, size_t size)
+{
+    CheckOpenForWrite();
+    const int flags = MSG_NOSIGNAL | (ReadTimeout > 0 ? MSG_DONTWAIT : 0);
+    while (size > 0) {
+        const ssize_t sent = ::send(fd_, data, size, flags);
+        if (sent >= 0) {
+            data += sent;
+            size -= static_cast<size_t>(sent);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            const short events = socketutil::PollOne(fd_, POLLOUT, ReadTimeout);
+            if (events == 0)
+                throw EFtpWriteTimeout();
+            continue; // errors show on the next send
+        }
+        RaiseSocketError(errno);
+    }
+}
+
+void TTcpLink::Reserve(size_t room)
+{
+    if (capacity_ - end_ >= room)
+        return;
+    if (begin_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+        if (capacity_ - end_ >= room)
+            return;
+    }
+    const size_t wanted = std::max(end_ + room, capacity_ * 2);
+    std::unique_ptr<char[]> grown(new char[wanted]);
+    if (end_ > 0)
+        std::memcpy(grown.get(), buffer_.get(), end_);
+    buffer_ = std::move(grown);
+    capacity_ = wanted;
+}
+
+void TTcpLink::Consume(size_t count)
+{
+    begin_ += count;
+    if (begin_ == end_) {
+        begin_ = end_ = 0;
+    } else if (begin_ >= CompactionThreshold) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+}
+
+bool TTcpLink::WaitReadable(int timeout)
+{
+    const int limit = timeout >= 0 ? timeout : ReadTimeout;
+    if (limit <= 0)
+        return true; // the receive itself blocks
+    return socketutil::PollOne(fd_, POLLIN, limit) != 0;
+}
+
+bool TTcpLink::Fill(int timeout, bool raiseOnTimeout)
+{
+    RequireOpenForRead();
+    if (peerClosed_ || fd_ < 0) {
+        if (begin_ == end_)
+            throw EFtpClosed();
+        return false;
+    }
+    if (!WaitReadable(timeout)) {
+        if (raiseOnTimeout)
+            throw EFtpReadTimeout();
+        return false;
+    }
+    const size_t block = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 32768;
+    Reserve(block);
+    for (;;) {
+        const ssize_t received = ::recv(fd_, buffer_.get() + end_, block, 0);
+        if (received > 0) {
+            end_ += static_cast<size_t>(received);
+            return true;
+        }
+        if (received == 0) {
+            peerClosed_ = true;
+            DropSocket();
+            if (begin_ == end_)
+                throw EFtpClosed();
+            return false;
+        }
+        if (errno == EINTR)
+            continue;
+        const int error = errno;
+        if ((error == ECONNABORTED || error == ESHUTDOWN) && begin_ != end_) {
+            peerClosed_ = true;
+            DropSocket();
+            return false;
+        }
+        RaiseSocketError(error);
+    }
+}
+
+std::string TTcpLink::ReadLine(const std::string& terminator, int timeout, int maxLength)
+{
+    RequireOpenForRead();
+    const std::string term = terminator.empty() ? std::string("\n") : terminator;
+    const size_t limit = static_cast<size_t>(maxLength < 0 ? std::max(MaxLineLength, 0) : maxLength);
+    size_t searchFrom = 0; // relative to the unread part
+    for (;;) {
+        const char* unread = buffer_ ? buffer_.get() + begin_ : nullptr;
+        const size_t unreadSize = end_ - begin_;
+        const char* found = nullptr;
+        if (unreadSize >= term.size() && searchFrom + term.size() <= unreadSize) {
+            if (term.size() == 1) {
+                found = static_cast<const char*>(
+                    std::memchr(unread + searchFrom, term[0], unreadSize - searchFrom));
+            } else {
+                const char* hit =
+                    std::search(unread + searchFrom, unread + unreadSize, term.begin(), term.end());
+                found = hit == unread + unreadSize ? nullptr : hit;
+            }
+        }
+        if (found) {
+            const size_t length = static_cast<size_t>(found - unread);
+            if (limit != 0 && length > limit)
+                throw EFtpLineTooLong();
+            std::string line(unread, length);
+            Consume(length + term.size());
+            if (term == "\n" && !line.empty() && line.back() == '\r')
+                line.pop_back();
+            return line;
+        }
+        if (limit != 0 && unreadSize > limit)
+            throw EFtpLineTooLong();
+        searchFrom = unreadSize >= term.size() ? unreadSize - term.size() + 1 : 0;
+        if (peerClosed_ || fd_ < 0)
+            throw EFtpClosed();
+        Fill(timeout);
+    }
+}
+
+std::string TTcpLink::NextReplyLine()
+{
+    for (;;) {
+        std::string line = TServerReply::Trim(ReadLine());
+        if (!line.empty())
+            return line;
+    }
+}
+
+int TTcpLink::ReadReply(const std::vector<int>& accepted)
+{
+    std::vector<std::string> lines;
+    lines.push_back(NextReplyLine());
+    const std::string& first = lines.front();
+    if (first.size() > 3 && first[3] == '-') {
+        const std::string endMarker = first.substr(0, 3) + " ";
+        for (;;) {
+            lines.push_back(NextReplyLine());
+            const std::string& line = lines.back();
+            if (line.size() < 4 || equalsIgnoringCase(line.substr(0, 4), endMarker))
+                break;
+        }
+    }
+    lastReply_ = TServerReply::Parse(lines);
+    if (!accepted.empty() &&
+        std::find(accepted.begin(), accepted.end(), lastReply_.NumericCode) == accepted.end())
+        throw EFtpReplyError(lastReply_);
+    return lastReply_.NumericCode;
+}
+
+int TTcpLink::SendCommand(const std::string& line, const std::vector<int>& accepted)
+{
+    WriteLine(line);
+    return ReadReply(accepted);
+}
+
+size_t TTcpLink::ReceiveBlock(char* data, size_t size)
+{
+    RequireOpenForRead();
+    if (size == 0)
+        return 0;
+    if (begin_ != end_) {
+        const size_t taken = std::min(size, end_ - begin_);
+        std::memcpy(data, buffer_.get() + begin_, taken);
+        Consume(taken);
+        return taken;
+    }
+    if (peerClosed_ || fd_ < 0)
+        return 0;
+    if (!WaitReadable(-1))
+        throw EFtpReadTimeout();
+    const size_t block = std::min(size, static_cast<size_t>(RecvBufferSize > 0 ? RecvBufferSize : 32768));
+    for (;;) {
+        const ssize_t received = ::recv(fd_, data, block, 0);
+        if (received > 0)
+            return static_cast<size_t>(received);
+        if (received == 0) {
+            peerClosed_ = true;
+            DropSocket();
+            return 0;
+        }
+        if (errno == EINTR)
+            continue;
+        RaiseSocketError(errno);
+    }
+}
+
+namespace {
+
+bool socketAddress(int fd, bool peer, sockaddr_in& address)
+{
+    if (fd < 0)
+        return false;
+    socklen_t length = sizeof address;
+    auto* target = reinterpret_cast<sockaddr*>(&address);
+    return (peer ? ::getpeername(fd, target, &length) : ::getsockname(fd, target, &length)) == 0;
+}
+
+} // namespace
+
+std::string TTcpLink::LocalAddress() const
+{
+    sockaddr_in address{};
+    return socketAddress(fd_, false, address) ? socketutil::AddressText(address.sin_addr) : std::string();
+}
+
+int TTcpLink::LocalPort() const
+{
+    sockaddr_in address{};
+    return socketAddress(fd_, false, address) ? ntohs(address.sin_port) : 0;
+}
+
+std::string TTcpLink::PeerAddress() const
+{
+    sockaddr_in address{};
+    return socketAddress(fd_, true, address) ? socketutil::AddressText(address.sin_addr) : std::string();
+}
+
+int TTcpLink::PeerPort() const
+{
+    sockaddr_in address{};
+    return socketAddress(fd_, true, address) ? ntohs(address.sin_port) : 0;
+}
+
+} // namespace tevrak

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftp/FtpErrors.h"
+#include "ftp/ServerReply.h"
+#include "ftp/SocketLayer.h"
+
+namespace tevrak {
+
+enum TMaxLineAction { maException };
+
+// A client TCP connection with buffered line input: connects, sends lines,
+// reads lines and server replies, and moves raw blocks for data connections.
+// Every wait (connect, receive, send) is bounded by ReadTimeout when it is
+// positive; 0 waits without limit.
+class TTcpLink {
+public:
+    TTcpLink();
+    virtual ~TTcpLink();
+    TTcpLink(const TTcpLink&) = delete;
+    TTcpLink& operator=(const TTcpLink&) = delete;
+
+    std::string Host;
+    int Port = 0;
+    std::string BoundIP; // local address to bind before connecting; empty: any
+    int BoundPort = 0;   // 0: any
+    int ReadTimeout = 0; // milliseconds for each wait; 0: no limit
+    int MaxLineLength = 16384;
+    TMaxLineAction MaxLineAction = maException;
+    int RecvBufferSize = 32768;
+    int SendBufferSize = 32768;
+    bool UseNagle = true;
+
+    // Opens the connection to Host:Port. timeout in milliseconds; -1 uses
+    // ReadTimeout (0 there: a plain blocking connect).
+    void Connect(int timeout = -1);
+    // Shuts the socket down for sending and closes it; nothing is sent.
+    void Close();
+
+    void WriteLine(const std::string& text);
+    // Sends every byte (continuing partial sends).
+    void WriteBytes(const char* data, size_t size);
+
+    // The next line without its terminator (and, for LF, without one CR before
+    // it). timeout -1 uses ReadTimeout; maxLength -1 uses MaxLineLength, 0 no limit.
+    std::string ReadLine(const std::string& terminator = "\n", int timeout = -1, int maxLength = -1);
+
+    // Reads one reply into LastReply and returns its code; raises EFtpReplyError
+    // when accepted is not empty and does not hold the code.
+    int ReadReply(const std::vector<int>& accepted = {});
+    int ReadReply(std::initializer_list<int> accepted) { return ReadReply(std::vector<int>(accepted)); }
+    int SendCommand(const std::string& line, const std::vector<int>& accepted = {});
+    int SendCommand(const std::string& line, std::initializer_list<int> accepted)
+    {
+        return SendCommand(line, std::vector<int>(accepted));
+    }
+
+    // Up to size bytes of incoming data: buffered bytes first, otherwise one
+    // receive. Returns 0 once the peer has closed the connection and nothing
+    // is left.
+    size_t ReceiveBlock(char* data, size_t size);
+
+    // Takes over an already connected socket (the accepted data connection).
+    void Attach(int socketHandle);
+
+    bool Connected() const { return state_ == State::Open; }
+    // True when the peer closed the connection (or the socket failed) and the
+    // connection was not closed by Close() since.
+    bool ClosedByPeer() const { return peerClosed_; }
+    int Handle() const { return fd_; }
+    size_t BufferedBytes() const { return end_ - begin_; }
+    size_t BufferCapacity() const { return capacity_; }
+    const TServerReply& LastReply() const { return lastReply_; }
+
+    std::string LocalAddress() const;
+    int LocalPort() const;
+    std::string PeerAddress() const;
+    int PeerPort() const;
+
+    // Resolves a host text to a dotted IPv4 address ("localhost" in any case
+    // gives 127.0.0.1; dotted numbers pass unchanged; anything else is looked up).
+    static std::string ResolveHost(const std::string& host);
+
+protected:
+    [[noreturn]] void RaiseSocketError(int error);
+
+private:
+    enum class State { None, Open, Dropped };
+
+    void RequireOpenForRead() const;
+    void CheckOpenForWrite() const;
+    // Receives once into the input buffer; false when a limited wait expired
+    // with raiseOnTimeout false, or when the peer closed with bytes buffered.
+    bool Fill(int timeout, bool raiseOnTimeout = true);
+    bool WaitReadable(int timeout);
+    void Consume(size_t count);
+    void Reserve(size_t room);
+    void DropSocket();
+    std::string NextReplyLine();
+
+    TSocketLayer layer_;
+    int fd_ = -1;
+    State state_ = State::None;
+    bool peerClosed_ = false;
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    TServerReply lastReply_;
+};
+
+} // namespace tevrak
