@@ -1,0 +1,229 @@
+#include "intake/Filing.h"
+
+#include "intake/InboxPage.h"
+#include "mainwindow/ProgramValues.h"
+#include "platform/Controls.h"
+#include "platform/Dialogs.h"
+#include "platform/DriveC.h"
+#include "platform/Error.h"
+#include "platform/FileSystem.h"
+#include "platform/StagedCopy.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <optional>
+
+namespace tevrak::intake {
+
+namespace {
+
+const QString gifExtension = QStringLiteral(".GIF");
+const QString jpgExtension = QStringLiteral(".JPG");
+
+// Characters that cannot stand in a Windows file name: the claim number names
+// a folder and begins every filed name, and these names travel to the server.
+std::optional<QChar> forbiddenCharacter(const QString& claimNumber)
+{
+    for (const QChar c : claimNumber) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || QStringLiteral("\\/:*?\"<>|").contains(c))
+            return c;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+const Category& beforeRepairCategory()
+{
+    static const Category category{1, 299, QStringLiteral("ก่อนซ่อม")};
+    return category;
+}
+const Category& duringRepairCategory()
+{
+    static const Category category{300, 499, QStringLiteral("ระหว่างซ่อม")};
+    return category;
+}
+const Category& afterRepairCategory()
+{
+    static const Category category{500, 799, QStringLiteral("หลังซ่อม")};
+    return category;
+}
+const Category& documentsCategory()
+{
+    static const Category category{800, 999, QStringLiteral("เอกสาร")};
+    return category;
+}
+
+QString nextSequence(const QStringList& claimFolderNames, int low, int high, const QString& claimNumber,
+                     const QString& categoryCaption)
+{
+    int best = 0;
+    for (const QString& name : claimFolderNames) {
+        const QString field = name.mid(8, 3);
+        bool numeric = false;
+        const int value = field.toInt(&numeric);
+        if (!numeric) {
+            throw Error(QStringLiteral("'%1' is not a valid sequence number (the file %2 in the folder of claim %3)")
+                            .arg(field, name, claimNumber));
+        }
+        if (value >= low && value <= high && value > best)
+            best = value;
+    }
+    const int next = best + 1;
+    if (next > high) {
+        throw Error(QStringLiteral("หมวด %1 ของเลขรับแจ้ง %2 เต็มแล้ว (%3 ถึง %4): ไม่ได้จัดเก็บรูปภาพ")
+                        .arg(categoryCaption, claimNumber)
+                        .arg(low, 3, 10, QLatin1Char('0'))
+                        .arg(high));
+    }
+    const QString digits = QString::number(next);
+    if (digits.size() == 1)
+        return low == 1 ? QStringLiteral("00") + digits : QString::number(low);
+    if (digits.size() == 2)
+        return QStringLiteral("0") + digits;
+    return digits;
+}
+
+Filing::Filing(InboxPage& page, ProgramValues& values) : m_page(page), m_values(values)
+{
+    const std::initializer_list<const CategoryTarget*> targets{&page.beforeRepair, &page.duringRepair,
+                                                               &page.afterRepair, &page.documents};
+    for (const CategoryTarget* target : targets) {
+        QObject* image = target->image;
+        target->image->setDropHandlers([this](QObject* source) { return Image10DragOver(source); },
+                                       [this, image](QObject* source) {
+                                           platform::guard([&] { Image10DragDrop(image, source); });
+                                       });
+    }
+}
+
+bool Filing::Image10DragOver(QObject* source) const
+{
+    return qobject_cast<platform::ImageControl*>(source) != nullptr;
+}
+
+const Category* Filing::categoryOf(QObject* target) const
+{
+    if (target == m_page.beforeRepair.image)
+        return &beforeRepairCategory();
+    if (target == m_page.duringRepair.image)
+        return &duringRepairCategory();
+    if (target == m_page.afterRepair.image)
+        return &afterRepairCategory();
+    if (target == m_page.documents.image)
+        return &documentsCategory();
+    return nullptr;
+}
+
+void Filing::Image10DragDrop(QObject* target, QObject* source)
+{
+    const Category* category = categoryOf(target);
+    if (!category)
+        return;
+    const QString claimNumber = m_page.Edit1->text();
+    if (claimNumber.size() != 8) {
+        platform::showPlainMessage(claimNumber.isEmpty() ? QStringLiteral("กรุณาป้อนเลขรับแจ้ง")
+                                                         : QStringLiteral("เลขรับแจ้งต้องมี 8 ตัว"));
+        m_page.Edit1->setFocus();
+        return;
+    }
+    if (const auto bad = forbiddenCharacter(claimNumber)) {
+        const QString shown = bad->unicode() < 0x20 || bad->unicode() == 0x7f
+                                  ? QStringLiteral("code %1").arg(bad->unicode())
+                                  : QString(*bad);
+        platform::showPlainMessage(
+            QStringLiteral("เลขรับแจ้งมีอักขระที่ใช้ในชื่อไฟล์ไม่ได้ (%1): ห้ามใช้ \\ / : * ? \" < > |").arg(shown));
+        m_page.Edit1->setFocus();
+        return;
+    }
+
+    const ThumbnailSlot* dropped = nullptr;
+    for (const ThumbnailSlot& slot : m_page.thumbnailSlots()) {
+        if (slot.image == source)
+            dropped = &slot;
+    }
+    if (!dropped)
+        return;
+    m_values.CurrentFileName = dropped->caption->text();
+    m_values.ExtensionText = m_values.CurrentFileName.right(4).toUpper();
+
+    if (category != &documentsCategory() && m_values.ExtensionText == gifExtension) {
+        platform::showPlainMessage(QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"));
+        return;
+    }
+    if (category == &documentsCategory() && m_values.ExtensionText == jpgExtension) {
+        platform::showPlainMessage(QStringLiteral("กรุณาเลือกเฉพาะเอกสาร"));
+        return;
+    }
+    m_claimNumber = claimNumber;
+    Drop(*dropped, *category);
+}
+
+void Filing::Drop(const ThumbnailSlot& slot, const Category& category)
+{
+    QStringList& inbox = m_page.inboxList();
+    const qsizetype entry = inbox.indexOf(slot.caption->text());
+    if (entry >= 0)
+        inbox.removeAt(entry);
+    --m_values.PageOffset;
+    try {
+        Batch(slot, category);
+    } catch (...) {
+        // Nothing was filed: the photo keeps its place in the list and on the
+        // page, so Next stays aligned.
+        if (entry >= 0)
+            inbox.insert(entry, slot.caption->text());
+        ++m_values.PageOffset;
+        throw;
+    }
+}
+
+QString Filing::RepairGroup(int low, int high, const QString& caption) const
+{
+    return nextSequence(m_claimFiles, low, high, m_claimNumber, caption);
+}
+
+void Filing::Batch(const ThumbnailSlot& slot, const Category& category)
+{
+    const QString claimFolder = platform::paths::claimFolder(m_claimNumber);
+    if (!platform::folderExists(claimFolder))
+        platform::createFolder(claimFolder);
+    m_claimFiles = platform::listFiles(claimFolder + QStringLiteral("\\*.jpg;") + claimFolder +
+                                       QStringLiteral("\\*.gif"));
+    m_values.SequenceText = RepairGroup(category.low, category.high, category.caption);
+
+    m_values.CurrentFileName = slot.caption->text();
+    m_values.ExtensionText = m_values.CurrentFileName.right(4);
+    const QString filedName = m_claimNumber + m_values.SequenceText + m_values.ExtensionText;
+    const QString inboxFile = platform::localPath(platform::paths::inbox + QLatin1Char('\\') + m_values.CurrentFileName);
+    const QString archiveCopy = platform::localPath(claimFolder + QLatin1Char('\\') + filedName);
+    const QString outboxCopy = platform::localPath(platform::paths::outbox + QLatin1Char('\\') + filedName);
+
+    // Both copies are complete on disk before either takes its final name, and
+    // the inbox file goes only after both are in place.
+    try {
+        platform::StagedCopy archive(inboxFile, archiveCopy);
+        platform::StagedCopy outbox(inboxFile, outboxCopy);
+        archive.commit();
+        try {
+            outbox.commit();
+        } catch (...) {
+            archive.discard();
+            throw;
+        }
+    } catch (const Error& error) {
+        throw Error(QStringLiteral("Cannot file %1 as %2: %3").arg(m_values.CurrentFileName, filedName, error.message()));
+    }
+    if (!QFile::remove(inboxFile)) {
+        // Filed, but still in the inbox: say so, rather than let it be filed twice.
+        slot.image->hide();
+        slot.caption->hide();
+        throw Error(QStringLiteral("%1 was filed as %2 but could not be removed from the picture inbox")
+                        .arg(m_values.CurrentFileName, filedName));
+    }
+    platform::syncFolder(platform::localPath(platform::paths::inbox));
+    slot.image->hide();
+    slot.caption->hide();
+}
+
+}  // namespace tevrak::intake

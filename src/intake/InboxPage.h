@@ -1,0 +1,93 @@
+#pragma once
+
+#include "platform/Controls.h"
+
+#include <QObject>
+#include <QStringList>
+#include <array>
+#include <functional>
+
+class QImage;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QWidget;
+
+namespace tevrak {
+struct ProgramValues;
+}
+
+namespace tevrak::intake {
+
+// One thumbnail slot of a page: the picture and the caption panel below it.
+struct ThumbnailSlot {
+    platform::ImageControl* image = nullptr;
+    platform::PanelControl* caption = nullptr;
+};
+
+// A category target of tab 1: the caption panel and the folder picture that
+// thumbnails are dropped on.
+struct CategoryTarget {
+    platform::PanelControl* caption = nullptr;
+    platform::ImageControl* image = nullptr;
+};
+
+// Tab 1, "new pictures": the picture inbox shown as pages of nine thumbnails,
+// the category targets and claim-number box used for filing, and the Next,
+// Refresh, Transfer and Close buttons.
+class InboxPage : public QObject {
+    Q_OBJECT
+public:
+    // Builds the tab's controls on `tab`. `refresh` runs the main window's whole
+    // initialisation (Refresh repeats it after re-reading the inbox).
+    InboxPage(QWidget* tab, ProgramValues& values, std::function<void()> refresh);
+
+    // The inbox list: bare names of the inbox's JPEG and GIF files, sorted
+    // without regard to case; read on first use and re-read only by Refresh.
+    QStringList& inboxList();
+    void readInboxList();
+
+    void Hide();
+    // Loads the file named by CurrentFileName into the slot.
+    void Loadpic(const ThumbnailSlot& slot);
+    // The first page: slots 1 to 9 from inbox entries 0 to 8.
+    void buildFirstPage();
+    void BitBtn2Click();  // Next
+    void BitBtn4Click();  // Refresh
+
+    const std::array<ThumbnailSlot, 9>& thumbnailSlots() const { return m_slots; }
+
+    // Controls, named as the form names them.
+    QScrollArea* ScrollBox1 = nullptr;
+    QWidget* Panel10 = nullptr;
+    QPushButton* BitBtn1 = nullptr;  // Close
+    QPushButton* BitBtn2 = nullptr;  // Next
+    QPushButton* BitBtn3 = nullptr;  // Transfer
+    QPushButton* BitBtn4 = nullptr;  // Refresh
+    platform::PanelControl* Panel14 = nullptr;
+    QLineEdit* Edit1 = nullptr;      // claim number
+    CategoryTarget beforeRepair;     // Panel11, Image10
+    CategoryTarget duringRepair;     // Panel13, Image21
+    CategoryTarget afterRepair;      // Panel15, Image22
+    CategoryTarget documents;        // Panel12, Image11
+
+signals:
+    // A slot's caption was double-clicked: enlarge that inbox picture.
+    void zoomRequested(platform::PanelControl* caption);
+
+private:
+    // Fills slots from the given inbox entries (index -1 leaves the slot out),
+    // decoding the page's pictures together and showing them in slot order;
+    // the first picture that fails ends the page with the error box.
+    void fillSlots(const std::array<int, 9>& entries);
+    void buildControls(QWidget* tab);
+    void showInSlot(const ThumbnailSlot& slot, const QImage& picture);
+
+    ProgramValues& m_values;
+    std::function<void()> m_refresh;
+    std::array<ThumbnailSlot, 9> m_slots;
+    QStringList m_inbox;
+    bool m_inboxRead = false;
+};
+
+}  // namespace tevrak::intake

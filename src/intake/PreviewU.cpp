@@ -1,0 +1,93 @@
+#include "intake/PreviewU.h"
+
+#include "imaging/Pictures.h"
+#include "platform/Dialogs.h"
+
+#include <QAction>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QToolBar>
+
+namespace tevrak::intake {
+
+QPageLayout ReportPage::layout() const
+{
+    return QPageLayout(QPageSize(paper), orientation, marginsMm, QPageLayout::Millimeter);
+}
+
+void ReportPage::applyTo(QPrinter& printer) const
+{
+    printer.setPageLayout(layout());
+    printer.setFullPage(false);
+    printer.setCopyCount(copies);
+    printer.setPaperSource(QPrinter::Auto);
+    printer.setDuplex(QPrinter::DuplexNone);
+    printer.setPrintRange(QPrinter::AllPages);
+    printer.setDocName(QString());
+}
+
+void ReportImage::loadFromFile(const QString& localFile) { picture = imaging::loadFullPicture(localFile); }
+
+QRectF ReportImage::rectMm() const
+{
+    return {pixelsToMm(positionPixels.x()), pixelsToMm(positionPixels.y()), pixelsToMm(sizePixels.width()),
+            pixelsToMm(sizePixels.height())};
+}
+
+TPreview::TPreview(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("Preview"));
+    setWindowTitle(QStringLiteral("Preview"));
+}
+
+void TPreview::setUpPage(QPagedPaintDevice& device) const { device.setPageLayout(PageReport1.layout()); }
+
+void TPreview::renderPage(QPagedPaintDevice& device) const
+{
+    QPainter painter(&device);
+    paintPage(painter, device.logicalDpiX());
+}
+
+void TPreview::paintPage(QPainter& painter, double devicePixelsPerInch) const
+{
+    // The painter's origin is the top-left corner inside the margins, where the
+    // band lies; everything below is laid out in screen pixels at 96 per inch.
+    painter.save();
+    const double scale = devicePixelsPerInch / kReportPixelsPerInch;
+    painter.scale(scale, scale);
+    painter.fillRect(QRect(QPoint(0, 0), DetailBand1.sizePixels), DetailBand1.colour);
+    if (!PageImage1.picture.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QRect box(PageImage1.positionPixels, PageImage1.sizePixels);
+        if (PageImage1.stretch) {
+            painter.drawImage(box, PageImage1.picture);
+        } else {
+            painter.drawImage(box.topLeft(), PageImage1.picture);
+        }
+    }
+    painter.restore();
+}
+
+int TPreview::preview()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    PageReport1.applyTo(printer);
+    QPrintPreviewDialog dialog(&printer, parentWidget());
+    dialog.setObjectName(QStringLiteral("PrintPreview"));
+    dialog.setWindowTitle(QStringLiteral("Print Preview"));
+    dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) { renderPage(*target); });
+    // The preview's own tool bar zooms, sets up the page and prints; a Close
+    // button ends the preview.
+    if (auto* toolBar = dialog.findChild<QToolBar*>()) {
+        toolBar->addSeparator();
+        QAction* close = toolBar->addAction(QStringLiteral("Close"));
+        close->setObjectName(QStringLiteral("closeAction"));
+        connect(close, &QAction::triggered, &dialog, &QDialog::reject);
+    }
+    return platform::dialogs().showModal(dialog);
+}
+
+}  // namespace tevrak::intake

@@ -1,0 +1,86 @@
+#include "mainwindow/PictureU.h"
+
+#include "intake/Filing.h"
+#include "intake/InboxPage.h"
+#include "mainwindow/SharedForms.h"
+#include "platform/Dialogs.h"
+#include "platform/DriveC.h"
+#include "platform/FileSystem.h"
+#include "platform/Registry.h"
+#include "platform/ServerAddress.h"
+
+#include <QTabWidget>
+
+namespace tevrak {
+
+QString TPicture::caption()
+{
+    return QStringLiteral("บริษัท Norvathaประกันภัย จำกัด [ Tevrak หาดใหญ่สาขา ADSL ") + platform::builtInFtpHost +
+           QStringLiteral(" ] ");
+}
+
+TPicture::TPicture(SharedForms& forms, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
+      m_forms(forms)
+{
+    setObjectName(QStringLiteral("Picture"));
+    setWindowTitle(caption());
+    // Thai text in the whole window; the tab control in a sans-serif face.
+    QFont windowFont(QStringLiteral("Garuda"));
+    windowFont.setPixelSize(14);
+    setFont(windowFont);
+    resize(800, 550);
+    move(-4, -4);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setGeometry(rect());
+    auto addTab = [this](const QString& name, const QString& caption) {
+        auto* tab = new QWidget;
+        tab->setObjectName(name);
+        tab->resize(796, 520);
+        PageControl1->addTab(tab, caption);
+        return tab;
+    };
+    TabSheet1 = addTab(QStringLiteral("TabSheet1"), QStringLiteral("รูปภาพใหม่"));
+    TabSheet2 = addTab(QStringLiteral("TabSheet2"), QStringLiteral("รูปภาพเก่า"));
+    TabSheet3 = addTab(QStringLiteral("TabSheet3"), QStringLiteral("รายงานรถยนต์ค้าง"));
+    TabSheet4 = addTab(QStringLiteral("TabSheet4"), QStringLiteral("สรุปค่าใช้จ่ายสำรวจความเสียหาย"));
+    PageControl1->setCurrentWidget(TabSheet1);
+
+    m_inbox = new intake::InboxPage(TabSheet1, m_values, [this] { FormCreate(); });
+    m_filing = std::make_unique<intake::Filing>(*m_inbox, m_values);
+    connect(m_inbox, &intake::InboxPage::zoomRequested, this,
+            [this](platform::PanelControl* panel) { platform::guard([&] { Zoom(panel); }); });
+
+    FormCreate();
+}
+
+TPicture::~TPicture() = default;
+
+void TPicture::FormCreate()
+{
+    // A failure stops the steps after it; the window still opens.
+    platform::guard([this] { initialise(); });
+}
+
+void TPicture::initialise()
+{
+    // Folders of the picture inbox and the outbox; failures are silent.
+    if (!platform::folderExists(platform::paths::inbox))
+        platform::createFolder(platform::paths::inbox);
+    if (!platform::folderExists(platform::paths::outbox))
+        platform::createFolder(platform::paths::outbox);
+
+    m_values.GarageName =
+        platform::registry::readString(platform::registry::sarvelloKey, platform::registry::garageNameValue);
+
+    m_inbox->buildFirstPage();
+}
+
+void TPicture::Zoom(platform::PanelControl*) {}
+
+void TPicture::Zoom2(platform::PanelControl*) {}
+
+}  // namespace tevrak
