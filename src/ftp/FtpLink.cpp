@@ -157,6 +157,9 @@ TFtpLink::~TFtpLink()
 
 void TFtpLink::OpenControl(bool login, int timeout)
 {
+    // Refused before anything else: the connection that is open stays usable.
+    if (Connected())
+        throw EFtpAlreadyConnected();
     try {
         epsvRefused_ = false;
         Connect(timeout);
