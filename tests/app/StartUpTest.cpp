@@ -1,0 +1,85 @@
+#include "app/Workstation.h"
+#include "mainwindow/PictureU.h"
+#include "platform/Dialogs.h"
+#include "platform/Registry.h"
+#include "startup/RegisterFU.h"
+#include "support/QtPrinting.h"
+#include "support/RecordingDialogs.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <gtest/gtest.h>
+
+using namespace tevrak;
+
+namespace {
+
+void storeGarageName(const QString& name)
+{
+    platform::registry::writeString(platform::registry::sarvelloKey, platform::registry::garageNameValue, name);
+}
+
+class StartUpTest : public ::testing::Test {
+protected:
+    void SetUp() override { QFile::remove(platform::registry::registryFile()); }
+    test::RecordingDialogs dialogs;
+};
+
+}  // namespace
+
+TEST_F(StartUpTest, AStoredGarageNameOpensTheMainWindowAndNoRegistrationForm)
+{
+    storeGarageName(QStringLiteral("GarageOne"));
+    Workstation workstation;
+    workstation.start(0);
+    ASSERT_NE(workstation.picture(), nullptr);
+    EXPECT_EQ(workstation.registration(), nullptr);
+    EXPECT_EQ(workstation.mainForm(), workstation.picture());
+    EXPECT_EQ(workstation.picture()->values().GarageName, QStringLiteral("GarageOne"));
+    EXPECT_EQ(platform::applicationTitle(), QStringLiteral("Tevrak หาดใหญ่ ADSL"));
+    EXPECT_NE(workstation.forms().RegisterF2, nullptr);
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        EXPECT_EQ(qobject_cast<TRegisterf*>(widget), nullptr) << "a registration form exists";
+
+    TPicture& window = *workstation.picture();
+    EXPECT_EQ(window.windowTitle(),
+              QStringLiteral("บริษัท Norvathaประกันภัย จำกัด [ Tevrak หาดใหญ่สาขา ADSL 203.0.113.10 ] "));
+    ASSERT_EQ(window.PageControl1->count(), 4);
+    EXPECT_EQ(window.PageControl1->tabText(0), QStringLiteral("รูปภาพใหม่"));
+    EXPECT_EQ(window.PageControl1->tabText(1), QStringLiteral("รูปภาพเก่า"));
+    EXPECT_EQ(window.PageControl1->tabText(2), QStringLiteral("รายงานรถยนต์ค้าง"));
+    EXPECT_EQ(window.PageControl1->tabText(3), QStringLiteral("สรุปค่าใช้จ่ายสำรวจความเสียหาย"));
+    EXPECT_EQ(window.PageControl1->currentWidget(), window.TabSheet1);
+    EXPECT_TRUE(QDir(QString::fromStdString(test::driveCFolder()) + "/picture/transfer").exists());
+}
+
+TEST_F(StartUpTest, NoNameOrAnEmptyNameOpensTheRegistrationFormWhichOpensTheMainWindow)
+{
+    for (const bool emptyValue : {false, true}) {
+        QFile::remove(platform::registry::registryFile());
+        if (emptyValue)
+            storeGarageName(QString());
+        Workstation workstation;
+        workstation.start(0);
+        ASSERT_NE(workstation.registration(), nullptr);
+        EXPECT_EQ(workstation.picture(), nullptr);
+        EXPECT_EQ(workstation.mainForm(), workstation.registration());
+
+        // Registering opens the main window modally; it reads the new name.
+        QString garageSeen;
+        dialogs.answerNextModal([&](QWidget& form) {
+            garageSeen = qobject_cast<TPicture*>(&form)->values().GarageName;
+            return 0;
+        });
+        workstation.registration()->Edit1->setText(QStringLiteral("GarageTwo"));
+        workstation.registration()->Button1->click();
+        EXPECT_EQ(garageSeen, QStringLiteral("GarageTwo"));
+        EXPECT_EQ(workstation.picture(), nullptr) << "the main window is destroyed when it closes";
+        EXPECT_FALSE(workstation.registration()->isVisible());
+    }
+}
