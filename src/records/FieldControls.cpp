@@ -1,0 +1,81 @@
+#include "records/FieldControls.h"
+
+#include "platform/Cp874.h"
+#include "platform/Dialogs.h"
+#include "records/ExpenseCalculation.h"
+
+#include <QKeyEvent>
+#include <QPalette>
+#include <QValidator>
+
+namespace tevrak::records {
+
+namespace {
+
+// Takes only texts made of the characters a number is written with; whether
+// the text reads as a number is decided when the box is left.
+class NumberCharacters final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        for (const QChar c : input)
+            if (!isNumberCharacter(c) && c != QLatin1Char(' '))
+                return Invalid;
+        return Acceptable;
+    }
+};
+
+} // namespace
+
+FieldEdit::FieldEdit(const QString& objectName, Kind kind, int maxLength, QWidget* parent)
+    : QLineEdit(parent), m_kind(kind)
+{
+    setObjectName(objectName);
+    if (maxLength > 0)
+        setMaxLength(maxLength);
+    if (kind == Kind::Number)
+        setValidator(new NumberCharacters(this));
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (platform::cp874::canEncode(text))
+            m_accepted = text;
+    });
+    connect(this, &QLineEdit::textEdited, this, &FieldEdit::refuseUnwritable);
+}
+
+void FieldEdit::setComputed()
+{
+    setReadOnly(true);
+    setFocusPolicy(Qt::NoFocus);
+    QPalette shaded = palette();
+    shaded.setColor(QPalette::Base, shaded.color(QPalette::Button));
+    setPalette(shaded);
+}
+
+void FieldEdit::refuseUnwritable(const QString& text)
+{
+    if (platform::cp874::canEncode(text))
+        return;
+    const QString previous = m_accepted;
+    setText(previous);
+    platform::showInputError(QStringLiteral(
+        "This text cannot be stored: it holds characters that the Thai code page (Windows-874) "
+        "does not have."));
+    setModified(true);
+}
+
+void FieldEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    emit left();
+}
+
+void FieldEdit::keyPressEvent(QKeyEvent* event)
+{
+    if (!isReadOnly() &&
+        (event->key() == Qt::Key_Backspace || (!event->text().isEmpty() && event->text().at(0).isPrint())))
+        emit keyTyped();
+    QLineEdit::keyPressEvent(event);
+}
+
+} // namespace tevrak::records

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QLineEdit>
+
+// The text boxes of the claim-record forms.
+namespace tevrak::records {
+
+// A text box of a claim-record form. Text boxes take at most their field's
+// size in Thai code-page characters; a text that cannot be written in that
+// code page is refused with a message and the box keeps its previous text.
+// Number boxes take only the characters a number is written with. Every box
+// reports when it loses the focus (left()) and every character key typed,
+// Backspace included (keyTyped()).
+class FieldEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    enum class Kind { Text, Number };
+
+    FieldEdit(const QString& objectName, Kind kind, int maxLength, QWidget* parent);
+
+    Kind kind() const { return m_kind; }
+    // A read-only box that shows a computed value: shaded, skipped by Tab.
+    void setComputed();
+
+signals:
+    void left();
+    void keyTyped();
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void refuseUnwritable(const QString& text);
+
+    Kind m_kind;
+    QString m_accepted; // the last text that could be written in the code page
+};
+
+} // namespace tevrak::records
