@@ -204,14 +204,27 @@ bool readArchive(int fd, std::uint64_t fileSize, ExistingArchive& archive, std::
         std::uint64_t end =
             m.localOffset + LocalHeaderSize + get16(local + 26) + get16(local + 28) + m.fields.compressedSize;
         if (m.fields.flags & FlagDescriptor) {
+            // The data descriptor: optional signature, CRC, then both sizes in
+            // 4 bytes, or in 8 when the local header carries a ZIP64 field.
+            const std::size_t nameLength = get16(local + 26), extraLength = get16(local + 28);
+            std::vector<unsigned char> extra(extraLength);
+            if (!readAt(fd, extra.data(), extra.size(), m.localOffset + LocalHeaderSize + nameLength)) {
+                reason = "a member's local header is damaged";
+                return false;
+            }
+            bool zip64 = false;
+            for (std::size_t at = 0; at + 4 <= extra.size(); at += 4 + get16(extra.data() + at + 2))
+                zip64 = zip64 || get16(extra.data() + at) == 0x0001;
+            const std::uint64_t plain = zip64 ? 20 : 12;
             unsigned char sig[4];
-            if (end + 12 > centralOffset) {
+            if (end + plain > centralOffset) {
                 reason = "a member's data run into the central directory";
                 return false;
             }
-            end += (end + 16 <= centralOffset && readAt(fd, sig, 4, end) && get32(sig) == DescriptorSignature)
-                       ? 16
-                       : 12;
+            end += (end + plain + 4 <= centralOffset && readAt(fd, sig, 4, end) &&
+                    get32(sig) == DescriptorSignature)
+                       ? plain + 4
+                       : plain;
         }
         if (end > centralOffset) {
             reason = "a member's data run into the central directory";
