@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <functional>
+
+#include "imaging/PageLoader.h"
+#include "imaging/Pictures.h"
+#include "platform/Error.h"
+#include "support/TestPictures.h"
+
+using namespace tevrak;
+using namespace tevrak::imaging;
+using tevrak::test::JpegSpec;
+
+namespace {
+
+class BadInputTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    // Both loaders refuse the file with an Error naming it and giving the expected reason.
+    void expectRefused(const QString& name, const char* reason)
+    {
+        using Loader = std::function<QImage(const QString&)>;
+        const std::pair<const char*, Loader> loaders[] = {
+            {"thumbnail", [](const QString& f) { return loadThumbnail(f); }},
+            {"full picture", [](const QString& f) { return loadFullPicture(f); }},
+        };
+        for (const auto& [what, load] : loaders) {
+            try {
+                const QImage image = load(path(name));
+                ADD_FAILURE() << what << " of " << name.toStdString() << " was accepted (" << image.width()
+                              << "x" << image.height() << ")";
+            } catch (const Error& error) {
+                EXPECT_TRUE(error.message().contains(name)) << what << ": " << error.what();
+                EXPECT_TRUE(error.message().contains(QLatin1String(reason))) << what << ": " << error.what();
+            }
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(BadInputTest, MissingEmptyAndFolderAreRefused)
+{
+    expectRefused("absent.jpg", "does not exist");
+    expectRefused("absent.gif", "does not exist");
+    test::writeFile(path("empty.jpg"), {});
+    expectRefused("empty.jpg", "empty");
+    test::writeFile(path("EMPTY.GIF"), {});
+    expectRefused("EMPTY.GIF", "empty");
+    QDir(dir.path()).mkdir("folder.jpg");
+    expectRefused("folder.jpg", "folder");
+}
+
+TEST_F(BadInputTest, TruncatedPicturesAreRefused)
+{
+    JpegSpec spec;
+    spec.width = 900;
+    spec.height = 700;
+    const QByteArray jpeg = test::jpegBytes(spec);
+    test::writeFile(path("half.jpg"), test::truncated(jpeg, jpeg.size() / 2));
+    expectRefused("half.jpg", "truncated");
+    test::writeFile(path("header-only.jpg"), test::truncated(jpeg, 300));
+    expectRefused("header-only.jpg", "truncated");
+    // Progressive data is read whole before the first row comes out.
+    spec.progressive = true;
+    const QByteArray progressive = test::jpegBytes(spec);
+    test::writeFile(path("prog.jpg"), test::truncated(progressive, progressive.size() * 9 / 10));
+    expectRefused("prog.jpg", "truncated");
+
+    const QByteArray gif = test::gifBytes(test::noisyImage(QSize(300, 600), QColor(80, 80, 80)));
+    test::writeFile(path("cut.gif"), test::truncated(gif, gif.size() * 9 / 10));
+    expectRefused("cut.gif", "truncated"); // even though its top-left cell is all there
+    test::writeFile(path("stub.gif"), test::truncated(gif, 10));
+    expectRefused("stub.gif", "truncated");
+}
+
+TEST_F(BadInputTest, MisnamedFilesSayWhatTheyHold)
+{
+    test::writeFile(path("x.jpg"), test::textFile());
+    expectRefused("x.jpg", "not a JPEG picture (the file holds text)");
+    test::writeGif(path("scan.jpg"), test::noisyImage(QSize(30, 30), QColor(10, 200, 10)));
+    expectRefused("scan.jpg", "not a JPEG picture (the file holds a GIF picture)");
+    JpegSpec spec;
+    test::writeJpeg(path("photo.gif"), spec);
+    expectRefused("photo.gif", "not a GIF picture (the file holds a JPEG picture)");
+    test::writeFile(path("notes.gif"), test::textFile());
+    expectRefused("notes.gif", "not a GIF picture");
+}
+
+TEST_F(BadInputTest, DamagedDataIsRefused)
+{
+    // A GIF whose header has lost its signature.
+    QByteArray gif = test::gifBytes(test::noisyImage(QSize(40, 40), QColor(90, 90, 90)));
+    gif[1] = 'X';
+    test::writeFile(path("damaged.gif"), gif);
+    expectRefused("damaged.gif", "not a GIF picture (its header is damaged)");
+
+    // A GIF whose first record is neither an image nor an extension.
+    QByteArray wrong = test::gifBytes(test::noisyImage(QSize(40, 40), QColor(90, 90, 90)));
+    wrong[13 + 256 * 3] = '\x77';
+    test::writeFile(path("wrong.gif"), wrong);
+    expectRefused("wrong.gif", "damaged");
+
+    // A JPEG whose frame header is broken.
+    QByteArray jpeg = test::jpegBytes(JpegSpec{});
+    const qsizetype sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(sof, 0);
+    jpeg[sof + 4] = 3; // 3-bit samples
+    test::writeFile(path("sof.jpg"), jpeg);
+    expectRefused("sof.jpg", "damaged");
+
+    // Random bytes after the start marker.
+    QByteArray noise("\xFF\xD8\xFF", 3);
+    for (int i = 0; i < 2000; ++i)
+        noise.append(char((i * 131 + 7) % 251));
+    test::writeFile(path("noise.jpg"), noise);
+    EXPECT_ANY_THROW(loadThumbnail(path("noise.jpg")));
+}
+
+TEST_F(BadInputTest, EnormousHeadersAreRefusedBeforeAnyPixelMemory)
+{
+    test::writeFile(path("huge.jpg"), test::jpegDeclaring(60000, 60000));
+    expectRefused("huge.jpg", "declares 60000 x 60000 pixels");
+    test::writeFile(path("huge.gif"), test::gifDeclaring(60000, 60000));
+    expectRefused("huge.gif", "declares 60000 x 60000 pixels");
+    // Narrow but too long on one side, and too many pixels in total.
+    test::writeFile(path("strip.jpg"), test::jpegDeclaring(40000, 100));
+    expectRefused("strip.jpg", "declares 40000 x 100 pixels");
+    test::writeFile(path("big.gif"), test::gifDeclaring(20000, 20000));
+    expectRefused("big.gif", "declares 20000 x 20000 pixels");
+    // A GIF whose screen is modest but whose frame claims the whole range.
+    test::GifSpec spec;
+    spec.screenSize = QSize(100, 100);
+    spec.declaredFrameSize = QSize(65535, 65535);
+    test::writeGif(path("frame.gif"), test::noisyImage(QSize(8, 8), QColor(1, 2, 3)), spec);
+    expectRefused("frame.gif", "declares 65535 x 65535 pixels");
+}
+
+TEST_F(BadInputTest, HarmlessJunkInARealPhotoIsAccepted)
+{
+    // Bytes between the end marker and the end of file (phones append data there) and a missing end
+    // marker after complete picture data both still give the photo.
+    JpegSpec spec;
+    spec.width = 800;
+    spec.height = 600;
+    QByteArray jpeg = test::jpegBytes(spec);
+    test::writeFile(path("trailer.jpg"), jpeg + QByteArray(5000, 'M'));
+    EXPECT_EQ(loadThumbnail(path("trailer.jpg")).size(), QSize(200, 150));
+    test::writeFile(path("noeoi.jpg"), jpeg.left(jpeg.size() - 2));
+    EXPECT_EQ(loadFullPicture(path("noeoi.jpg")).size(), QSize(800, 600));
+}
+
+// ---- page loader --------------------------------------------------------------------------------------
+
+TEST_F(BadInputTest, PageKeepsTheOrderAndReportsTheFirstFailure)
+{
+    // Nine photos of different widths, so each result can be matched to its file; the fourth is damaged.
+    QStringList files;
+    for (int i = 0; i < 9; ++i) {
+        const QString name = path(QStringLiteral("IMG_%1.jpg").arg(i));
+        JpegSpec spec;
+        spec.width = 1360 + 80 * i; // 1/8 scale: 170 + 10 i wide
+        spec.height = 1080;
+        spec.seed = unsigned(i + 1);
+        test::writeJpeg(name, spec);
+        files << name;
+    }
+    for (int threads : {1, 2, 4}) {
+        const auto page = loadThumbnailPage(files, kSlotSize, threads);
+        ASSERT_EQ(page.size(), 9u);
+        EXPECT_EQ(firstFailure(page), -1);
+        for (int i = 0; i < 9; ++i)
+            EXPECT_EQ(page[size_t(i)].image.size(), QSize(170 + 10 * i, 135)) << "threads " << threads;
+    }
+
+    test::writeFile(files[3], test::textFile());
+    for (int threads : {1, 2, 4}) {
+        const auto page = loadThumbnailPage(files, kSlotSize, threads);
+        ASSERT_EQ(page.size(), 9u);
+        EXPECT_EQ(firstFailure(page), 3) << "threads " << threads;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_TRUE(page[size_t(i)].loaded());
+            EXPECT_EQ(page[size_t(i)].image.size(), QSize(170 + 10 * i, 135));
+        }
+        EXPECT_EQ(page[3].state, PageThumbnail::State::Failed);
+        EXPECT_TRUE(page[3].error.contains("IMG_3.jpg")) << page[3].error.toStdString();
+        EXPECT_TRUE(page[3].image.isNull());
+        for (int i = 4; i < 9; ++i) {
+            if (threads == 1) {
+                EXPECT_EQ(page[size_t(i)].state, PageThumbnail::State::Skipped);
+            } else if (page[size_t(i)].loaded()) { // started before the failure was known
+                EXPECT_EQ(page[size_t(i)].image.size(), QSize(170 + 10 * i, 135));
+            }
+        }
+    }
+    EXPECT_TRUE(loadThumbnailPage({}, kSlotSize).empty());
+}
