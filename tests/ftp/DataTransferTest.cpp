@@ -356,6 +356,30 @@ TEST(FtpData, DataConnectionBrokenByTheServerIsAnError)
     link.CloseControl();
 }
 
+TEST(FtpData, DataConnectionThatGoesSilentEndsInReadTimeout)
+{
+    ScriptedFtpPeer peer(ScriptedFtpPeer::afterLogin({
+        [](ScriptedFtpSession& s) { s.answer("PORT ", "200 ok"); },
+        [](ScriptedFtpSession& s) {
+            s.answer("RETR stalled.zip", "150 ok");
+            s.openData();
+            s.sendData("the first bytes");
+            s.waitForClientClose(5000); // neither more data nor a close
+        },
+    }));
+    TFtpLink link;
+    test::aimAt(link, peer);
+    link.ReadTimeout = 300;
+    link.OpenControl(true);
+    const fs::path local = workFolder() / "stalled.zip";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(link.RetrieveFile("stalled.zip", local.string(), true, false), EFtpReadTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    // What arrived before the stall stays in the local file.
+    EXPECT_EQ(test::readFile(local), "the first bytes");
+    link.CloseControl();
+}
+
 TEST(FtpData, PassiveFallsBackToPasvAndConnectsToTheControlPeer)
 {
     ScriptedFtpPeer peer(ScriptedFtpPeer::afterLogin({
