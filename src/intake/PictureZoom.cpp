@@ -9,7 +9,7 @@ namespace {
 
 bool g_zoomOpen = false;
 
-}  // namespace
+} // namespace
 
 int printHeightFor(const QString& captionText)
 {
@@ -37,6 +37,9 @@ bool zoomPicture(const QString& path, const QString& captionText, QWidget* paren
     return true;
 }
 
-bool zoomInProgress() { return g_zoomOpen; }
+bool zoomInProgress()
+{
+    return g_zoomOpen;
+}
 
-}  // namespace tevrak::intake
+} // namespace tevrak::intake

@@ -33,4 +33,4 @@ bool zoomPicture(const QString& path, const QString& captionText, QWidget* paren
 // True while a zoom's preview is open.
 bool zoomInProgress();
 
-}  // namespace tevrak::intake
+} // namespace tevrak::intake

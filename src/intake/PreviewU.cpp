@@ -14,13 +14,17 @@ namespace tevrak::intake {
 
 QPageLayout ReportPage::layout() const
 {
-    return QPageLayout(QPageSize(paper), orientation, marginsMm, QPageLayout::Millimeter);
+    // Full-page mode: the page is drawn from the paper's corner and the margins
+    // are applied by the drawing itself, in exact millimetres (the paint
+    // devices round margins to whole points, 10 mm becoming 9.88 mm).
+    QPageLayout page(QPageSize(paper), orientation, marginsMm, QPageLayout::Millimeter);
+    page.setMode(QPageLayout::FullPageMode);
+    return page;
 }
 
 void ReportPage::applyTo(QPrinter& printer) const
 {
     printer.setPageLayout(layout());
-    printer.setFullPage(false);
     printer.setCopyCount(copies);
     printer.setPaperSource(QPrinter::Auto);
     printer.setDuplex(QPrinter::DuplexNone);
@@ -28,7 +32,10 @@ void ReportPage::applyTo(QPrinter& printer) const
     printer.setDocName(QString());
 }
 
-void ReportImage::loadFromFile(const QString& localFile) { picture = imaging::loadFullPicture(localFile); }
+void ReportImage::loadFromFile(const QString& localFile)
+{
+    picture = imaging::loadFullPicture(localFile);
+}
 
 QRectF ReportImage::rectMm() const
 {
@@ -42,12 +49,21 @@ TPreview::TPreview(QWidget* parent) : QWidget(parent, Qt::Window)
     setWindowTitle(QStringLiteral("Preview"));
 }
 
-void TPreview::setUpPage(QPagedPaintDevice& device) const { device.setPageLayout(PageReport1.layout()); }
+void TPreview::setUpPage(QPagedPaintDevice& device) const
+{
+    device.setPageLayout(PageReport1.layout());
+}
 
 void TPreview::renderPage(QPagedPaintDevice& device) const
 {
     QPainter painter(&device);
-    paintPage(painter, device.logicalDpiX());
+    const double dpi = device.logicalDpiX();
+    const QPageLayout page = device.pageLayout();
+    if (page.mode() == QPageLayout::FullPageMode) {
+        const QMarginsF margins = page.margins(QPageLayout::Millimeter);
+        painter.translate(margins.left() / 25.4 * dpi, margins.top() / 25.4 * dpi);
+    }
+    paintPage(painter, dpi);
 }
 
 void TPreview::paintPage(QPainter& painter, double devicePixelsPerInch) const
@@ -78,7 +94,8 @@ int TPreview::preview()
     dialog.setObjectName(QStringLiteral("PrintPreview"));
     dialog.setWindowTitle(QStringLiteral("Print Preview"));
     dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
-    connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) { renderPage(*target); });
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* target) { renderPage(*target); });
     // The preview's own tool bar zooms, sets up the page and prints; a Close
     // button ends the preview.
     if (auto* toolBar = dialog.findChild<QToolBar*>()) {
@@ -90,4 +107,4 @@ int TPreview::preview()
     return platform::dialogs().showModal(dialog);
 }
 
-}  // namespace tevrak::intake
+} // namespace tevrak::intake

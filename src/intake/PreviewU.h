@@ -21,7 +21,10 @@ namespace tevrak::intake {
 
 // Sizes on the page are screen pixels at the report's 100 % zoom, 96 per inch.
 inline constexpr double kReportPixelsPerInch = 96.0;
-inline constexpr double pixelsToMm(double pixels) { return pixels * 25.4 / kReportPixelsPerInch; }
+inline constexpr double pixelsToMm(double pixels)
+{
+    return pixels * 25.4 / kReportPixelsPerInch;
+}
 
 // The report: paper, orientation, margins and printer settings.
 struct ReportPage {
@@ -39,14 +42,14 @@ struct ReportPage {
 
 // The report's only band: white, placed at the margins, printed once.
 struct ReportBand {
-    QSize sizePixels{718, 1043};  // 189.97 x 275.96 mm
+    QSize sizePixels{718, 1043}; // 189.97 x 275.96 mm
     QColor colour = Qt::white;
 };
 
 // The band's picture box: its picture is stretched to fill the box.
 struct ReportImage {
-    QPoint positionPixels{8, 8};  // 2.12 mm from the band's left and top edges
-    QSize sizePixels{697, 1024};  // 184.41 mm wide; the height is set for each picture
+    QPoint positionPixels{8, 8}; // 2.12 mm from the band's left and top edges
+    QSize sizePixels{697, 1024}; // 184.41 mm wide; the height is set for each picture
     bool stretch = true;
     QImage picture;
 
@@ -73,7 +76,8 @@ public:
     // Gives the device the report's paper, orientation and margins.
     void setUpPage(QPagedPaintDevice& device) const;
     // Renders the page onto the device within its margins: the same drawing
-    // for the preview, the printer and a PDF file.
+    // for the preview, the printer and a PDF file. The painter's origin is the
+    // top-left corner inside the margins.
     void renderPage(QPagedPaintDevice& device) const;
     void paintPage(QPainter& painter, double devicePixelsPerInch) const;
 
@@ -83,4 +87,4 @@ public:
     int preview();
 };
 
-}  // namespace tevrak::intake
+} // namespace tevrak::intake
