@@ -6,10 +6,12 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace tevrak::records {
 
@@ -26,6 +28,18 @@ QString columnName(const char* raw)
     if (match.hasMatch())
         return match.captured(1).toUpper() + QStringLiteral(" OF ") + match.captured(2);
     return name;
+}
+
+// The file's identity: a table file replaced by another (a restored copy) must
+// be attached again, or posts would go to the replaced file.
+bool fileIdentity(const QString& path, quint64& device, quint64& inode)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    device = quint64(info.st_dev);
+    inode = quint64(info.st_ino);
+    return true;
 }
 
 bool onlyBlanks(const char* text)
@@ -127,8 +141,11 @@ void DatabaseConnection::attach(const TableSchema& table)
             detach(table);
         throw Error(QStringLiteral("Table does not exist: %1").arg(path));
     }
+    quint64 device = 0;
+    quint64 inode = 0;
+    fileIdentity(path, device, inode);
     const auto it = m_attached.constFind(schema);
-    if (it != m_attached.constEnd() && *it == path)
+    if (it != m_attached.constEnd() && it->path == path && it->device == device && it->inode == inode)
         return;
     if (it != m_attached.constEnd())
         detach(table);
@@ -148,9 +165,9 @@ void DatabaseConnection::attach(const TableSchema& table)
     }
 }
 
-void DatabaseConnection::attachExisting()
+void DatabaseConnection::attachIfPossible(const QList<const TableSchema*>& tables)
 {
-    for (const TableSchema* table : tables::all()) {
+    for (const TableSchema* table : tables) {
         if (!QFileInfo(filePath(*table)).isFile())
             continue;
         try {
@@ -170,7 +187,9 @@ void DatabaseConnection::attachFile(const TableSchema& table, const QString& pat
         attach.bind(1, QString::fromUtf8(uri));
         attach.run();
     }
-    m_attached.insert(schema, path);
+    AttachedFile attached{path, 0, 0};
+    fileIdentity(path, attached.device, attached.inode);
+    m_attached.insert(schema, attached);
     try {
         // Every committed row is in the table file itself, on the disk.
         exec(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(schema), {path});

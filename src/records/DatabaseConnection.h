@@ -46,9 +46,9 @@ public:
     // naming the file when it is missing, locked or holds no such table.
     // Never creates a file.
     void attach(const TableSchema& table);
-    // Attaches every table whose file exists; failures are left for the
-    // statement that needs the table to report.
-    void attachExisting();
+    // Attaches those of `tables` whose files can be attached; failures are
+    // left for the statement that needs the table to report.
+    void attachIfPossible(const QList<const TableSchema*>& tables);
 
     // A prepared statement, finalized when it goes out of scope.
     class Statement {
@@ -87,7 +87,12 @@ private:
 
     sqlite3* m_db = nullptr;
     QString m_folder;
-    QHash<QString, QString> m_attached; // schema name -> attached file
+    struct AttachedFile {
+        QString path;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    QHash<QString, AttachedFile> m_attached; // schema name -> attached file
 };
 
 // The busy wait before a locked table file is reported, in milliseconds.

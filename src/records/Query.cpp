@@ -66,14 +66,22 @@ void Query::setParam(const QDate& date)
     m_param = date.isValid() ? date : zeroDate();
 }
 
-QStringList Query::referencedFiles() const
+QList<const TableSchema*> Query::mentionedTables() const
 {
     const QString text = withoutLiterals(joined());
-    QStringList files;
+    QList<const TableSchema*> found;
     for (const TableSchema* table : tables::all()) {
         if (mentions(text, table->name))
-            files << m_connection.filePath(*table);
+            found << table;
     }
+    return found;
+}
+
+QStringList Query::referencedFiles() const
+{
+    QStringList files;
+    for (const TableSchema* table : mentionedTables())
+        files << m_connection.filePath(*table);
     if (files.isEmpty())
         files << m_connection.folder();
     return files;
@@ -83,7 +91,7 @@ void Query::open()
 {
     if (isOpen())
         return;
-    m_connection.attachExisting();
+    m_connection.attachIfPossible(mentionedTables());
     const QString text = joined();
     const QStringList files = referencedFiles();
     QList<FieldDef> columns;
@@ -128,7 +136,7 @@ void Query::open()
 
 int Query::execute()
 {
-    m_connection.attachExisting();
+    m_connection.attachIfPossible(mentionedTables());
     const QStringList files = referencedFiles();
     int changed = 0;
     bool readOnly = true;
@@ -143,9 +151,8 @@ int Query::execute()
     if (readOnly)
         return 0;
     // A statement that changed keyed rows keeps their index file in step.
-    const QString text = withoutLiterals(joined());
-    for (const TableSchema* table : tables::all()) {
-        if (changed == 0 || !table->hasPrimaryIndex() || !mentions(text, table->name))
+    for (const TableSchema* table : mentionedTables()) {
+        if (changed == 0 || !table->hasPrimaryIndex())
             continue;
         m_connection.rewriteIndexFile(*table);
     }

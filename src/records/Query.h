@@ -39,6 +39,8 @@ public:
 
 private:
     QString joined() const { return m_sql.join(QLatin1Char('\n')); }
+    // The tables whose names the text mentions (outside its literals).
+    QList<const TableSchema*> mentionedTables() const;
     QStringList referencedFiles() const;
 
     QStringList m_sql;

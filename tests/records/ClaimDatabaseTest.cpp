@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdio>
 
 using tevrak::Error;
 using tevrak::records::ClaimDatabase;
@@ -428,6 +429,12 @@ TEST_F(ClaimDatabaseTest, ATableLockedByAnotherProgramIsAnErrorNamingIt)
     } catch (const Error& e) {
         EXPECT_TRUE(e.message().contains(file("Tevrak.DB"))) << e.what();
     }
+    try {
+        ClaimDatabase(folder).TevrakQ4.open(); // the query path meets the lock when attaching too
+        FAIL() << "queried a locked table";
+    } catch (const Error& e) {
+        EXPECT_TRUE(e.message().contains(file("Tevrak.DB"))) << e.what();
+    }
     // The waits are bounded: the whole sequence returns (not a speed target).
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 
@@ -437,6 +444,24 @@ TEST_F(ClaimDatabaseTest, ATableLockedByAnotherProgramIsAnErrorNamingIt)
     EXPECT_EQ(late.TevrakT.recordCount(), 1);
     db.TevrakQ.open();
     EXPECT_EQ(db.TevrakQ.asInteger("MAX OF Seq"), 1);
+}
+
+TEST_F(ClaimDatabaseTest, ATableFileReplacedWhileOpenIsAttachedAgain)
+{
+    ClaimDatabase db;
+    db.openForStartUp();
+    addExpense(db.ExpenseT, "11111111", 1);
+    // Someone restores another copy of the table over the file.
+    const QString other = folder + "/../other";
+    QDir(other).removeRecursively();
+    tevrak::records::createEmptyTables(other);
+    ASSERT_EQ(::rename(QFile::encodeName(other + "/Expense.DB").constData(),
+                       QFile::encodeName(file("Expense.DB")).constData()),
+              0);
+    addExpense(db.ExpenseT, "22222222", 1);
+    EXPECT_EQ(rowsInFile(file("Expense.DB"), "Expense", "Claimno"), QStringList{"22222222"});
+    EXPECT_EQ(readFile(file("Expense.PX")), QByteArray("Claimno\tSeq\r\n22222222\t1\r\n"));
+    EXPECT_EQ(db.ExpenseT.recordCount(), 1);
 }
 
 TEST_F(ClaimDatabaseTest, RowsComeInClaimAndSeqOrderWithoutOrderBy)

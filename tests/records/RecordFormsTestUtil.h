@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QWidget>
@@ -80,7 +81,14 @@ inline void typeInto(QLineEdit* box, const QString& text)
 {
     box->setFocus();
     box->end(false);
-    QTest::keyClicks(box, text);
+    // QTest::keyClicks knows ASCII only; Thai characters come as key events
+    // carrying their text, as an input method delivers them.
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(box, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(box, &release);
+    }
 }
 
 // Moves the focus away from whatever holds it (the user leaving a box), then

@@ -62,14 +62,15 @@ TEST(AmountText, ReadsNumbersAndRefusesTheRest)
             readAmount(QString::fromLatin1(bad));
             ADD_FAILURE() << bad << " was read as a number";
         } catch (const Error& e) {
-            EXPECT_EQ(e.message(), QStringLiteral("'%1' is not a valid floating point value").arg(QLatin1String(bad)));
+            EXPECT_EQ(e.message(),
+                      QStringLiteral("'%1' is not a valid floating point value").arg(QLatin1String(bad)));
         }
     }
     EXPECT_EQ(formatAmount(486), QStringLiteral("486"));
     EXPECT_EQ(formatAmount(46.5), QStringLiteral("46.5"));
     EXPECT_TRUE(isNumberCharacter(QLatin1Char('E')));
     EXPECT_FALSE(isNumberCharacter(QLatin1Char(',')));
-    EXPECT_FALSE(isNumberCharacter(QChar(0x0E51)));  // Thai digit one
+    EXPECT_FALSE(isNumberCharacter(QChar(0x0E51))); // Thai digit one
 }
 
 TEST(RecordDateChecks, ChristianEraYearAndFuture)
@@ -78,8 +79,8 @@ TEST(RecordDateChecks, ChristianEraYearAndFuture)
     EXPECT_TRUE(hasChristianEraYear(QDate(2000, 1, 1)));
     EXPECT_TRUE(hasChristianEraYear(QDate(1940, 6, 1)));
     EXPECT_FALSE(hasChristianEraYear(QDate(2041, 1, 1)));
-    EXPECT_FALSE(hasChristianEraYear(QDate(2548, 1, 1)));  // Buddhist era typed for 2005
-    EXPECT_FALSE(hasChristianEraYear(QDate()));             // empty box: 30/12/1899
+    EXPECT_FALSE(hasChristianEraYear(QDate(2548, 1, 1))); // Buddhist era typed for 2005
+    EXPECT_FALSE(hasChristianEraYear(QDate()));           // empty box: 30/12/1899
 
     const QDate today(2024, 3, 5);
     EXPECT_TRUE(isNotInFuture(today, today));
@@ -121,7 +122,7 @@ TEST(DateBox, EmptyTypedAndInvalidDates)
     box.setText(QStringLiteral("31/02/2024"));
     EXPECT_FALSE(box.isEmptyDate());
     EXPECT_FALSE(box.date().isValid());
-    box.setText(QStringLiteral("12/03/20"));  // half typed
+    box.setText(QStringLiteral("12/03/20")); // half typed
     EXPECT_FALSE(box.date().isValid());
 
     // Typing goes through the mask: only digits, separators skipped.
