@@ -4,6 +4,7 @@
 #include "intake/InboxPage.h"
 #include "mainwindow/SharedForms.h"
 #include "platform/Dialogs.h"
+#include "records/ClaimDatabase.h"
 #include "platform/DriveC.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
@@ -49,6 +50,10 @@ TPicture::TPicture(SharedForms& forms, QWidget* parent)
     TabSheet4 = addTab(QStringLiteral("TabSheet4"), QStringLiteral("สรุปค่าใช้จ่ายสำรวจความเสียหาย"));
     PageControl1->setCurrentWidget(TabSheet1);
 
+    // The requesters' table is open from the moment the window exists.
+    m_database = std::make_unique<records::ClaimDatabase>();
+    platform::guard([this] { m_database->UserT.open(); });
+
     m_inbox = new intake::InboxPage(TabSheet1, m_values, [this] { FormCreate(); });
     m_filing = std::make_unique<intake::Filing>(*m_inbox, m_values);
     connect(m_inbox, &intake::InboxPage::zoomRequested, this,
@@ -67,6 +72,9 @@ void TPicture::FormCreate()
 
 void TPicture::initialise()
 {
+    // Dates are shown and typed as dd/mm/yyyy everywhere (the date boxes' own format).
+    m_database->openForStartUp();
+
     // Folders of the picture inbox and the outbox; failures are silent.
     if (!platform::folderExists(platform::paths::inbox))
         platform::createFolder(platform::paths::inbox);

@@ -45,6 +45,7 @@ public:
     void Zoom2(platform::PanelControl* caption);
 
     ProgramValues& values() { return m_values; }
+    records::ClaimDatabase& database() { return *m_database; }
     intake::InboxPage& inbox() { return *m_inbox; }
     intake::Filing& filing() { return *m_filing; }
     archive::ArchivePage& archivePage() { return *m_archive; }
@@ -64,6 +65,7 @@ private:
 
     SharedForms& m_forms;
     ProgramValues m_values;
+    std::unique_ptr<records::ClaimDatabase> m_database;
     intake::InboxPage* m_inbox = nullptr;
     std::unique_ptr<intake::Filing> m_filing;
     archive::ArchivePage* m_archive = nullptr;

@@ -5,6 +5,7 @@
 #include "startup/RegisterFU.h"
 #include "support/QtPrinting.h"
 #include "support/RecordingDialogs.h"
+#include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -26,7 +27,11 @@ void storeGarageName(const QString& name)
 
 class StartUpTest : public ::testing::Test {
 protected:
-    void SetUp() override { QFile::remove(platform::registry::registryFile()); }
+    void SetUp() override
+    {
+        QFile::remove(platform::registry::registryFile());
+        test::freshTestDatabase();
+    }
     test::RecordingDialogs dialogs;
 };
 
@@ -56,6 +61,20 @@ TEST_F(StartUpTest, AStoredGarageNameOpensTheMainWindowAndNoRegistrationForm)
     EXPECT_EQ(window.PageControl1->tabText(3), QStringLiteral("สรุปค่าใช้จ่ายสำรวจความเสียหาย"));
     EXPECT_EQ(window.PageControl1->currentWidget(), window.TabSheet1);
     EXPECT_TRUE(QDir(QString::fromStdString(test::driveCFolder()) + "/picture/transfer").exists());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(StartUpTest, AMissingTableIsReportedAndTheWindowStillOpensWithoutTheLaterSteps)
+{
+    storeGarageName(QStringLiteral("GarageOne"));
+    QFile::remove(test::databaseFolder() + "/Expense.DB");
+    Workstation workstation;
+    workstation.start(0);
+    ASSERT_NE(workstation.picture(), nullptr);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
+    EXPECT_TRUE(dialogs.last().text.contains("Expense.DB")) << dialogs.last().text.toStdString();
+    EXPECT_TRUE(workstation.picture()->values().GarageName.isEmpty()) << "the steps after the failure must not run";
 }
 
 TEST_F(StartUpTest, NoNameOrAnEmptyNameOpensTheRegistrationFormWhichOpensTheMainWindow)
