@@ -101,6 +101,13 @@ void ArchivePage::buildControls(QWidget* tab)
     BitBtn7->setEnabled(false);
     BitBtn8->setEnabled(false);
 
+    // Shown explicitly, so that the tab's controls appear even when the page
+    // is built on a tab that is already on the screen.
+    for (QWidget* control :
+         {static_cast<QWidget*>(Panel26), static_cast<QWidget*>(Panel27), static_cast<QWidget*>(Edit6),
+          static_cast<QWidget*>(BitBtn7), static_cast<QWidget*>(BitBtn8)})
+        control->show();
+
     QWidget::setTabOrder(ListBox2, Edit6);
     QWidget::setTabOrder(Edit6, BitBtn7);
     QWidget::setTabOrder(BitBtn7, BitBtn8);
@@ -112,6 +119,7 @@ void ArchivePage::buildControls(QWidget* tab)
     area->setObjectName(QStringLiteral("ScrollBox2Area"));
     area->setFixedSize(slotLefts[2] + slotWidth + 12, slotTops[2] + slotHeight + captionHeight + 10);
     ScrollBox2->setWidget(area);
+    ScrollBox2->show();
     for (int k = 0; k < kSlotsPerPage; ++k) {
         ArchiveSlot& slot = m_slots[static_cast<size_t>(k)];
         const int left = slotLefts[static_cast<size_t>(k % 3)];

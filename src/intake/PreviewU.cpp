@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QScreen>
 #include <QToolBar>
 
 namespace tevrak::intake {
@@ -93,6 +94,10 @@ int TPreview::preview()
     QPrintPreviewDialog dialog(&printer, parentWidget());
     dialog.setObjectName(QStringLiteral("PrintPreview"));
     dialog.setWindowTitle(QStringLiteral("Print Preview"));
+    // Maximized; its normal size is the whole screen too, for desktops without
+    // a window manager to do the maximizing.
+    if (const QScreen* screen = dialog.screen())
+        dialog.setGeometry(screen->availableGeometry());
     dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { renderPage(*target); });
