@@ -229,7 +229,9 @@ void DatabaseConnection::raise(int rc, const QStringList& files, const QString& 
             message =
                 QStringLiteral("Key violation: %1 already holds a row with this key (%2)").arg(where, engine);
         else if (rc == SQLITE_CONSTRAINT_NOTNULL)
-            message = QStringLiteral("Field value required: %1 (%2)").arg(engine, where);
+            message = QStringLiteral("Field '%1' must have a value: %2")
+                          .arg(QString(engine).remove(QRegularExpression(QStringLiteral("^.*: (\\w+\\.)?"))),
+                               where);
         else
             message = QStringLiteral("%1 (%2)").arg(engine, where);
         break;
@@ -338,15 +340,27 @@ void DatabaseConnection::Statement::bind(int index, const QVariant& value)
         m_connection.raise(rc, m_files);
 }
 
+QList<int> DatabaseConnection::Statement::parameterIndexes(const char* name) const
+{
+    // Parameter names are matched without regard to case, as field names are.
+    QList<int> indexes;
+    const int count = sqlite3_bind_parameter_count(m_stmt);
+    for (int i = 1; i <= count; ++i) {
+        const char* parameter = sqlite3_bind_parameter_name(m_stmt, i);
+        if (parameter && qstricmp(parameter, name) == 0)
+            indexes << i;
+    }
+    return indexes;
+}
+
 bool DatabaseConnection::Statement::hasParameter(const char* name) const
 {
-    return sqlite3_bind_parameter_index(m_stmt, name) > 0;
+    return !parameterIndexes(name).isEmpty();
 }
 
 void DatabaseConnection::Statement::bindNamed(const char* name, const QVariant& value)
 {
-    const int index = sqlite3_bind_parameter_index(m_stmt, name);
-    if (index > 0)
+    for (const int index : parameterIndexes(name))
         bind(index, value);
 }
 

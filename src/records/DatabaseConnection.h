@@ -67,6 +67,8 @@ public:
         ResultSet fetchAll();
 
     private:
+        QList<int> parameterIndexes(const char* name) const;
+
         DatabaseConnection& m_connection;
         sqlite3_stmt* m_stmt = nullptr;
         QStringList m_files;

@@ -12,8 +12,9 @@ class DataSource;
 // Shows a dataset's open result in a grid: chosen fields as columns, with
 // their titles (centred). It follows the dataset: reopened, closed or
 // reloaded, the grid shows the new rows. Built on a data source, it shows
-// nothing while the source is disabled. Selecting a grid row is up to the
-// form: call dataset().moveTo(row) to make it the current row.
+// nothing while the source is disabled; it must not outlive the dataset.
+// Selecting a grid row is up to the form: call dataset().moveTo(row) to make
+// it the current row.
 class DatasetModel : public QAbstractTableModel {
     Q_OBJECT
 public:

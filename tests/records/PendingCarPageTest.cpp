@@ -87,7 +87,7 @@ protected:
         auto* grid = control<QTableView>("DBGrid1");
         grid->selectRow(row);
         const QRect cell = grid->visualRect(grid->model()->index(row, 0));
-        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+        test::doubleClick(grid->viewport(), cell.center());
     }
 
     test::FormsWorld world;
@@ -260,7 +260,7 @@ TEST_F(PendingCarPageTest, StartingAnotherReportDiscardsThePendingOne)
 TEST_F(PendingCarPageTest, DoubleClickWithoutARowDoesNothing)
 {
     auto* grid = control<QTableView>("DBGrid1");
-    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    test::doubleClick(grid->viewport(), QPoint(20, 20));
     page->DBGrid1DblClick(0); // no search yet: the grid holds no row
     EXPECT_TRUE(control<QPushButton>("BitBtn5")->isEnabled());
     EXPECT_FALSE(control<QPushButton>("BitBtn6")->isEnabled());

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QWidget>
@@ -88,6 +89,20 @@ inline void typeInto(QLineEdit* box, const QString& text)
         QApplication::sendEvent(box, &press);
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
         QApplication::sendEvent(box, &release);
+    }
+}
+
+// A double-click of the left button at `pos`, delivered to the widget as the
+// window system delivers it: press, release, double-click, release.
+inline void doubleClick(QWidget* widget, QPoint pos)
+{
+    const QPointF local(pos);
+    const QPointF global(widget->mapToGlobal(pos));
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        const bool down = type != QEvent::MouseButtonRelease;
+        QMouseEvent event(type, local, global, Qt::LeftButton, down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &event);
     }
 }
 
