@@ -224,9 +224,10 @@ TEST_F(ArchivePageTest, TheFileListTakesEveryOrdinaryFileSortedIgnoringCase)
     addJpeg("12345678", ".hidden.jpg");
     writeGif(folder("12345678") + "/D.GIF", noisyImage({30, 60}, Qt::blue));
     writeFile(folder("12345678") + "/e.txt", textFile());
+    writeFile(folder("12345678") + "/F", textFile());
     page->TabSheet2Show();
     choose("12345678");
-    EXPECT_EQ(page->fileList(), (QStringList{"A.jpeg", "b.JPG", "c.jpg", "D.GIF", "e.txt"}));
+    EXPECT_EQ(page->fileList(), (QStringList{"A.jpeg", "b.JPG", "c.jpg", "D.GIF", "e.txt", "F"}));
     // The text file stops the page at its slot with the loader's message.
     EXPECT_EQ(shown(), (QStringList{"A.jpeg", "b.JPG", "c.jpg", "D.GIF", "", "", "", "", ""}));
     ASSERT_EQ(dialogs.messages.size(), 1u);
@@ -361,6 +362,32 @@ TEST_F(ArchivePageTest, AGifDocumentIsShownWholeNotCutToTheClipCell)
     EXPECT_LT(top.blue(), 60);
     EXPECT_GT(bottom.blue(), 200);
     EXPECT_LT(bottom.red(), 60);
+}
+
+TEST_F(ArchivePageTest, PhotosAreShownUprightFromAReducedDecode)
+{
+    QDir().mkpath(folder("12345678"));
+    // A portrait phone shot stored sideways with its EXIF orientation.
+    JpegSpec sideways;
+    sideways.width = 80;
+    sideways.height = 60;
+    sideways.orientation = 6;
+    writeJpeg(folder("12345678") + "/12345678001.jpg", sideways);
+    // A large photo is decoded at a reduced scale, never at full size.
+    JpegSpec large;
+    large.width = 2400;
+    large.height = 1800;
+    large.noise = 0;
+    writeJpeg(folder("12345678") + "/12345678002.jpg", large);
+    page->TabSheet2Show();
+    choose("12345678");
+    ASSERT_EQ(shownCount(), 2);
+    const QImage upright = page->pictureSlots()[0].image->picture();
+    EXPECT_EQ(upright.size(), QSize(60, 80));
+    const QImage reduced = page->pictureSlots()[1].image->picture();
+    EXPECT_LE(reduced.width(), 600);
+    EXPECT_GE(reduced.width(), 170);
+    EXPECT_GE(reduced.height(), 135);
 }
 
 TEST_F(ArchivePageTest, APhotoOrItsCaptionDoubleClickedAsksForTheZoomOfThatPicture)
