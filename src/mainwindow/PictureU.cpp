@@ -1,7 +1,9 @@
 #include "mainwindow/PictureU.h"
 
+#include "archive/ArchivePage.h"
 #include "intake/Filing.h"
 #include "intake/InboxPage.h"
+#include "intake/PictureZoom.h"
 #include "mainwindow/SharedForms.h"
 #include "platform/Dialogs.h"
 #include "records/ClaimDatabase.h"
@@ -59,6 +61,14 @@ TPicture::TPicture(SharedForms& forms, QWidget* parent)
     connect(m_inbox, &intake::InboxPage::zoomRequested, this,
             [this](platform::PanelControl* panel) { platform::guard([&] { Zoom(panel); }); });
 
+    m_archive = new archive::ArchivePage(TabSheet2);
+    connect(m_archive, &archive::ArchivePage::zoomRequested, this,
+            [this](platform::PanelControl* panel) { platform::guard([&] { Zoom2(panel); }); });
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (PageControl1->currentWidget() == TabSheet2)
+            platform::guard([this] { m_archive->TabSheet2Show(); });
+    });
+
     FormCreate();
 }
 
@@ -87,8 +97,14 @@ void TPicture::initialise()
     m_inbox->buildFirstPage();
 }
 
-void TPicture::Zoom(platform::PanelControl*) {}
+void TPicture::Zoom(platform::PanelControl* caption)
+{
+    intake::zoomPicture(platform::paths::inbox + QLatin1Char('\\') + caption->text(), caption->text(), this);
+}
 
-void TPicture::Zoom2(platform::PanelControl*) {}
+void TPicture::Zoom2(platform::PanelControl* caption)
+{
+    intake::zoomPicture(m_archive->picturePath(caption), caption->text(), this);
+}
 
 }  // namespace tevrak
