@@ -114,7 +114,9 @@ void ArchivePage::buildControls(QWidget* tab)
 
     ScrollBox2 = new QScrollArea(tab);
     ScrollBox2->setObjectName(QStringLiteral("ScrollBox2"));
-    ScrollBox2->setGeometry(205, 0, 595, tab->height() > 0 ? tab->height() : 530);
+    // The right-hand part of the tab.
+    const int scrollWidth = tab->width() > 400 ? tab->width() - 205 : 595;
+    ScrollBox2->setGeometry(205, 0, scrollWidth, tab->height() > 200 ? tab->height() : 530);
     auto* area = new QWidget;
     area->setObjectName(QStringLiteral("ScrollBox2Area"));
     area->setFixedSize(slotLefts[2] + slotWidth + 12, slotTops[2] + slotHeight + captionHeight + 10);
