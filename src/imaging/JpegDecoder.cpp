@@ -328,6 +328,7 @@ struct JpegDecoder::Impl {
         const unsigned char* data = exif.thumbnail();
         const unsigned long size = exif.thumbnailSize();
         embeddedErr.endOfFile = false;
+        jpeg_abort_decompress(cinfo);
         if (!guarded(embeddedErr, [cinfo, data, size] {
                 jpeg_mem_src(cinfo, data, size);
                 jpeg_read_header(cinfo, TRUE);
@@ -369,6 +370,8 @@ struct JpegDecoder::Impl {
     {
         if (!mainReady)
             file.fail(QStringLiteral("there is not enough memory to decode it"));
+        // A decoder left in the middle of a picture (an exception between two libjpeg calls) starts afresh.
+        jpeg_abort_decompress(&main);
         source.fd = file.fd();
         source.readErrno = 0;
         source.pub.next_input_byte = nullptr;

@@ -1,5 +1,6 @@
 #include "imaging/PageLoader.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -35,7 +36,9 @@ std::vector<PageThumbnail> loadThumbnailPage(const QStringList& localFiles, QSiz
                 entry.error = error.message();
                 entry.state = PageThumbnail::State::Failed;
             } catch (const std::exception& error) {
-                entry.error = QString::fromLocal8Bit(error.what());
+                entry.error =
+                    QStringLiteral("The picture %1 cannot be shown: %2")
+                        .arg(QFileInfo(localFiles[i]).fileName(), QString::fromLocal8Bit(error.what()));
                 entry.state = PageThumbnail::State::Failed;
             }
             if (entry.state == PageThumbnail::State::Failed) {

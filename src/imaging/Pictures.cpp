@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "imaging/GifDecoder.h"
@@ -92,9 +93,25 @@ bool isGifName(const QString& localFile)
     return localFile.right(4).toUpper() == QLatin1String(".GIF");
 }
 
-QImage loadThumbnail(const QString& localFile, QSize slot, ThumbnailInfo* info)
+namespace {
+
+// Runs a decoder; memory running out anywhere becomes the file's error, and a picture is never empty.
+template <class Decode> QImage decodeGuarded(PictureFile& file, Decode decode)
 {
-    PictureFile file(localFile);
+    QImage image;
+    try {
+        image = decode();
+    } catch (const std::bad_alloc&) {
+        file.fail(QStringLiteral("there is not enough memory to decode it"));
+    }
+    if (image.isNull())
+        file.fail(QStringLiteral("there is not enough memory to decode it"));
+    return image;
+}
+
+QImage thumbnailOf(PictureFile& file, QSize slot, ThumbnailInfo* info)
+{
+    const QString& localFile = file.path();
     if (isGifName(localFile)) {
         QSize pictureSize;
         QImage cell = GifDecoder::clipCell(file, 0, kClipColumns, kClipRows, &pictureSize);
@@ -111,13 +128,26 @@ QImage loadThumbnail(const QString& localFile, QSize slot, ThumbnailInfo* info)
     return (*decoder).thumbnail(file, slot.isValid() ? slot : kSlotSize, info);
 }
 
-QImage loadFullPicture(const QString& localFile)
+QImage fullPictureOf(PictureFile& file)
 {
-    PictureFile file(localFile);
-    if (isGifName(localFile))
+    if (isGifName(file.path()))
         return GifDecoder::fullPicture(file);
     const DecoderPool::Lease decoder = decoderPool().lend();
     return (*decoder).fullPicture(file);
+}
+
+} // namespace
+
+QImage loadThumbnail(const QString& localFile, QSize slot, ThumbnailInfo* info)
+{
+    PictureFile file(localFile);
+    return decodeGuarded(file, [&] { return thumbnailOf(file, slot, info); });
+}
+
+QImage loadFullPicture(const QString& localFile)
+{
+    PictureFile file(localFile);
+    return decodeGuarded(file, [&] { return fullPictureOf(file); });
 }
 
 QImage clipCell(const QImage& picture, int index, int columns, int rows)
