@@ -9,8 +9,8 @@
 #include "platform/Dialogs.h"
 #include "support/TestPictures.h"
 
+#include <QAction>
 #include <QApplication>
-#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -20,6 +20,7 @@
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 
 using namespace tevrak;
@@ -85,31 +86,6 @@ QImage scannedDocument()
     return scan;
 }
 
-class ScreenshotDialogs final : public platform::Dialogs {
-public:
-    explicit ScreenshotDialogs(QString file) : m_file(std::move(file)) {}
-    void showMessage(const platform::Message& message) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(message.text));
-    }
-    int showModal(QWidget& form) override
-    {
-        form.show();
-        settle(1500);
-        const QPixmap shot = form.grab();
-        shot.scaled(shot.size() * 3 / 4, Qt::KeepAspectRatio, Qt::SmoothTransformation).save(m_file);
-        std::printf("%s: %s %dx%d\n", qPrintable(m_file), qPrintable(form.windowTitle()), form.width(),
-                    form.height());
-        if (auto* dialog = qobject_cast<QDialog*>(&form))
-            dialog->reject();
-        return 0;
-    }
-    void openDocument(const QString&, const QString&) override {}
-
-private:
-    QString m_file;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -155,10 +131,29 @@ int main(int argc, char** argv)
     window.grab().save(out + QStringLiteral("/archive-tab2.png"));
     std::printf("%s/archive-tab2.png\n", qPrintable(out));
 
-    ScreenshotDialogs dialogs(out + QStringLiteral("/archive-preview.png"));
-    platform::setDialogs(&dialogs);
-    intake::zoomPicture(page.picturePath(page.pictureSlots()[4].caption),
-                        page.pictureSlots()[4].caption->text(), &window);
-    platform::setDialogs(nullptr);
-    return 0;
+    // The zoom runs the desktop's own modal preview; once it has painted, it
+    // is photographed and closed with its Close button.
+    const QString previewFile = out + QStringLiteral("/archive-preview.png");
+    bool closed = false;
+    QTimer::singleShot(2000, [&] {
+        QWidget* preview = QApplication::activeModalWidget();
+        if (preview == nullptr) {
+            std::fprintf(stderr, "no modal preview is open\n");
+            return;
+        }
+        const QPixmap shot = preview->grab();
+        shot.scaled(shot.size() * 3 / 4, Qt::KeepAspectRatio, Qt::SmoothTransformation).save(previewFile);
+        std::printf("%s: \"%s\" %dx%d, maximized %d\n", qPrintable(previewFile),
+                    qPrintable(preview->windowTitle()), preview->width(), preview->height(),
+                    preview->isMaximized() ? 1 : 0);
+        if (auto* close = preview->findChild<QAction*>(QStringLiteral("closeAction"))) {
+            close->trigger();
+            closed = true;
+        }
+    });
+    const auto& slot = page.pictureSlots()[4];
+    const bool zoomed = intake::zoomPicture(page.picturePath(slot.caption), slot.caption->text(), &window);
+    std::printf("zoom returned %d after the preview was closed by its Close button: %d\n", zoomed ? 1 : 0,
+                closed ? 1 : 0);
+    return zoomed && closed ? 0 : 1;
 }
