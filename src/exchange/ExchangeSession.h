@@ -1,0 +1,84 @@
+#pragma once
+
+#include "ftp/FtpLink.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace tevrak {
+struct ProgramValues;
+}
+
+namespace tevrak::exchange {
+
+// What the user sees of a running exchange; the session form connects the
+// progress window, the branch form and the desktop here. Every call comes on
+// the caller's thread while the exchange runs.
+class ExchangeObserver {
+public:
+    virtual ~ExchangeObserver() = default;
+    // The outbox was listed: `fileCount` files are about to be sent.
+    virtual void uploadStarting(int /*fileCount*/) {}
+    virtual void uploadingFile(const QString& /*name*/) {}
+    virtual void fileUploaded() {}
+    // The upload phase is over, finished or failed.
+    virtual void uploadEnded() {}
+    // Called often while data moves: a chance to repaint the windows.
+    virtual void keepAlive() {}
+    // C:\LOAD\REGISTER.TXT is missing: ask for the branch (modally).
+    virtual void branchMissing() {}
+    // A downloaded file is in place: open it with the desktop's application.
+    virtual void openDownload(const QString& /*localFile*/, const QString& /*dayFolder*/) {}
+};
+
+// One exchange with the insurer's server: the outbox goes up to the garage's
+// folder (each file appended, then removed from the outbox), then the files
+// waiting in the branch's download folder come down into c:\LOAD\<dd-mm-yy>
+// and c:\LOAD\ALL, are removed from the server and opened.
+//
+// run() never throws: any failure ends the exchange at that step and run()
+// returns false (failure() keeps the reason). What was done before stays done:
+// files sent are gone from the outbox, files fetched are in the day folder.
+class ExchangeSession {
+public:
+    explicit ExchangeSession(ProgramValues& values);
+    ExchangeSession(const ExchangeSession&) = delete;
+    ExchangeSession& operator=(const ExchangeSession&) = delete;
+
+    // The FTP client; its Host and Port start as the insurer's server.
+    TFtpLink& link() { return m_link; }
+
+    QString Username = QStringLiteral("online");
+    QString Password = QStringLiteral("tuvorplex");
+    // Bound in milliseconds on every wait for the server (reply, data, connect):
+    // a server that stops answering ends the exchange instead of hanging it.
+    int ReadTimeout = 60000;
+    ExchangeObserver* Observer = nullptr;
+
+    bool run();
+
+    // Why the last run failed (empty after a run that succeeded).
+    const QString& failure() const { return m_failure; }
+    // The day folder of the last run that got that far ("c:\LOAD\dd-mm-yy").
+    const QString& dayFolder() const { return m_dayFolder; }
+
+    // The names of the download folder as the server lists them: "NLST *.*";
+    // when that is refused (450 or 550: servers that do not expand wildcards,
+    // or that report an empty folder so), a plain "NLST"; when that too is
+    // refused with 450 or 550, the folder counts as empty.
+    static std::vector<std::string> listDownloadFolder(TFtpLink& link);
+
+private:
+    void upload();
+    void download();
+    void fetch(const std::string& listedName, const QString& localName);
+    void keepAlive();
+
+    ProgramValues& m_values;
+    TFtpLink m_link;
+    ExchangeObserver m_silent;
+    QString m_failure;
+    QString m_dayFolder;
+};
+
+} // namespace tevrak::exchange

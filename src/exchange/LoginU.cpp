@@ -1,0 +1,131 @@
+#include "exchange/LoginU.h"
+
+#include "exchange/CopyfU.h"
+#include "mainwindow/ProgramValues.h"
+#include "mainwindow/SharedForms.h"
+#include "platform/Dialogs.h"
+#include "startup/RegisterF2U.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace tevrak {
+
+bool TransferOK = false;
+
+TLogin::TLogin(ProgramValues& values, SharedForms& forms, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_values(values),
+      m_forms(forms),
+      m_session(values)
+{
+    setObjectName(QStringLiteral("Login"));
+    setWindowTitle(QStringLiteral("เข้าสู่ออนไลน์ บริษัทNorvathaประกันภัยจำกัด"));
+    setFixedSize(300, 130);
+
+    Label1 = new QLabel(QStringLiteral("ชื่อผู้ใช้"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(16, 16, 80, 22);
+    Edit1 = new QLineEdit(QStringLiteral("online"), this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(100, 16, 180, 24);
+
+    Label2 = new QLabel(QStringLiteral("รหัสผ่าน"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(16, 50, 80, 22);
+    Edit2 = new QLineEdit(QStringLiteral("tuvorplex"), this);
+    Edit2->setObjectName(QStringLiteral("Edit2"));
+    Edit2->setGeometry(100, 50, 180, 24);
+    Edit2->setEchoMode(QLineEdit::Password);
+
+    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setGeometry(100, 90, 80, 28);
+    BitBtn1->setDefault(true);
+    BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
+    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+    BitBtn2->setGeometry(200, 90, 80, 28);
+
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, BitBtn1);
+    setTabOrder(BitBtn1, BitBtn2);
+    Edit1->setFocus();
+
+    // Enter anywhere on the form presses the default button, Esc rejects (closes) it.
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+
+    m_session.Observer = this;
+}
+
+TLogin::~TLogin() = default;
+
+void TLogin::BitBtn1Click()
+{
+    if (m_running)
+        return; // one exchange at a time, even when Enter arrives while it runs
+    m_running = true;
+    TransferOK = true;
+    m_session.Username = Edit1->text();
+    m_session.Password = Edit2->text();
+    m_sinceEvents.start();
+    TransferOK = m_session.run();
+    m_running = false;
+}
+
+void TLogin::BitBtn2Click() { close(); }
+
+void TLogin::uploadStarting(int fileCount)
+{
+    if (m_forms.Copyf)
+        m_forms.Copyf->startUpload(fileCount);
+    QCoreApplication::processEvents(); // the window appears now, not at the first block
+    m_sinceEvents.restart();
+}
+
+void TLogin::uploadingFile(const QString& name)
+{
+    if (m_forms.Copyf)
+        m_forms.Copyf->showFile(name, m_values.GarageName);
+}
+
+void TLogin::fileUploaded()
+{
+    if (m_forms.Copyf)
+        m_forms.Copyf->stepIt();
+    keepAlive();
+}
+
+void TLogin::uploadEnded()
+{
+    if (m_forms.Copyf)
+        m_forms.Copyf->hide();
+}
+
+void TLogin::keepAlive()
+{
+    // Let the windows repaint (the caller keeps its own windows from taking input).
+    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < 40)
+        return;
+    QCoreApplication::processEvents();
+    m_sinceEvents.restart();
+}
+
+void TLogin::branchMissing()
+{
+    if (m_forms.RegisterF2) {
+        platform::dialogs().showModal(*m_forms.RegisterF2);
+        return;
+    }
+    TRegisterF2 form;
+    platform::dialogs().showModal(form);
+}
+
+void TLogin::openDownload(const QString& localFile, const QString& dayFolder)
+{
+    platform::dialogs().openDocument(localFile, dayFolder);
+}
+
+} // namespace tevrak

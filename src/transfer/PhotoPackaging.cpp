@@ -1,0 +1,61 @@
+#include "transfer/PhotoPackaging.h"
+
+#include "platform/DriveC.h"
+#include "platform/FileSystem.h"
+#include "zip/Zip.h"
+
+#include <QFile>
+
+namespace tevrak::transfer {
+
+namespace {
+
+const QString packingFolder = QStringLiteral("c:\\Picture\\Transfer\\");
+
+std::string fileSystemPath(const QString& windowsPath)
+{
+    return QFile::encodeName(platform::localPath(windowsPath)).toStdString();
+}
+
+} // namespace
+
+QStringList outboxGifs() { return platform::listFiles(platform::paths::outbox + QStringLiteral("\\*.gif")); }
+
+QString claimPart(const QString& gifName) { return gifName.left(8); }
+
+QString archivePath(const QString& gifName) { return packingFolder + claimPart(gifName) + QStringLiteral(".Zip"); }
+
+QString fileSpec(const QString& gifName) { return packingFolder + gifName; }
+
+void applyPackagingSettings(TZip& zip)
+{
+    zip.ArcType = TArcType::atZip;
+    zip.CompressMethod = TCompressMethod::cmDeflate;
+    zip.DeflateType = TDeflateType::dtDeflateN;
+    zip.StoreFilesOfType = TZip::DefaultStoreFilesOfType();
+    zip.Switch = TSwitch::swMove;
+    zip.Attributes = fsZeroAttr | fsReadOnly | fsArchive | fsCompressed | fsEncrypted;
+    zip.AttributesEx = 0;
+    zip.RecurseDirs = false;
+    zip.TranslateOemChar = true;
+    zip.DefaultExt = ".zip";
+}
+
+int packOutboxGifs(TZip& zip, const std::function<void()>& beforeRun, const std::function<void()>& afterRun)
+{
+    const QStringList names = outboxGifs();
+    int stored = 0;
+    for (const QString& name : names) {
+        zip.SetArchiveFile(fileSystemPath(archivePath(name)));
+        zip.FileSpec.clear();
+        zip.FileSpec.push_back(fileSystemPath(fileSpec(name)));
+        if (beforeRun)
+            beforeRun();
+        stored += zip.Compress();
+        if (afterRun)
+            afterRun();
+    }
+    return stored;
+}
+
+} // namespace tevrak::transfer

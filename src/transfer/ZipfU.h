@@ -1,0 +1,43 @@
+#pragma once
+
+#include "zip/Zip.h"
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+
+namespace tevrak {
+
+// The packaging progress window "Process Zip...": created hidden at start-up
+// and kept for the whole run. It holds the archive writer Zip1 with the
+// packaging settings; while a photograph is packed it shows the photograph's
+// path and the writer's progress over the archive run.
+class TZipf : public QWidget {
+    Q_OBJECT
+public:
+    explicit TZipf(QWidget* parent = nullptr);
+    ~TZipf() override;
+
+    // Zip1's OnBegin: the photograph about to be stored.
+    void Zip1Begin(TZip& sender, const std::string& fileName, int count, bool& extract);
+    // Zip1's OnProgress: the percentage of the archive run done.
+    void Zip1Progress(TZip& sender, std::uint8_t byFile, std::uint8_t byArchive);
+
+    QLabel* Label1 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    TZip Zip1;
+};
+
+namespace transfer {
+
+// Packs the outbox's GIF photographs into their claims' archives, one writer
+// run of Zipf.Zip1 per photograph, with Zipf shown during each run. Reports
+// nothing; a photograph that cannot be packed stays in the outbox.
+// While it runs, pending window events are handled at every progress report
+// (the caller keeps its own windows from taking input meanwhile).
+void ZipFile(TZipf& Zipf);
+
+} // namespace transfer
+
+} // namespace tevrak
