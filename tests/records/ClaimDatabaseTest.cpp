@@ -205,6 +205,8 @@ TEST_F(ClaimDatabaseTest, IndexFileListsTheKeysInKeyOrderInTheThaiCodePage)
     const QByteArray expected =
         "Claimno\tSeq\r\n11111111\t7\r\n22222222\t1\r\n" + thai + "\t2\r\n" + thai + "\t10\r\n";
     EXPECT_EQ(readFile(file("Expense2.PX")), expected);
+    // rewritten through a temporary file that never stays behind
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 9);
 
     db.Expense2T.close();
     db.Expense2T.empty();
