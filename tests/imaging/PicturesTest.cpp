@@ -143,7 +143,7 @@ TEST_F(PicturesTest, ThumbnailIsTheSmallestEighthScaleThatCoversTheSlot)
     }
 }
 
-TEST_F(PicturesTest, ProgressiveAndGreyscalePhotosDecode)
+TEST_F(PicturesTest, ProgressiveGreyscaleAndCmykPhotosDecode)
 {
     JpegSpec progressive;
     progressive.width = 2000;
@@ -168,6 +168,18 @@ TEST_F(PicturesTest, ProgressiveAndGreyscalePhotosDecode)
     EXPECT_EQ(qRed(centre), qGreen(centre));
     EXPECT_EQ(qGreen(centre), qBlue(centre));
     EXPECT_TRUE(near(centre, QColor(120, 120, 120), 30));
+
+    JpegSpec cmyk;
+    cmyk.width = 800;
+    cmyk.height = 600;
+    cmyk.adobeCmyk = true;
+    cmyk.colour = QColor(30, 170, 90);
+    cmyk.noise = 0;
+    test::writeJpeg(path("cmyk.jpg"), cmyk);
+    const QImage c = loadThumbnail(path("cmyk.jpg"));
+    EXPECT_EQ(c.size(), QSize(200, 150));
+    EXPECT_TRUE(near(c.pixel(100, 75), QColor(30, 170, 90), 30));
+    EXPECT_TRUE(near(loadFullPicture(path("cmyk.jpg")).pixel(400, 300), QColor(30, 170, 90), 30));
 }
 
 // ---- EXIF thumbnail -----------------------------------------------------------------------------------

@@ -136,7 +136,7 @@ QByteArray exifPayload(const JpegSpec& spec, const QByteArray& thumbnail)
 }
 
 template <class RowMaker>
-QByteArray compress(int width, int height, bool grayscale, int quality, bool progressive,
+QByteArray compress(int width, int height, int components, int quality, bool progressive,
                     const QByteArray& app1, RowMaker makeRow)
 {
     jpeg_compress_struct c{};
@@ -151,8 +151,8 @@ QByteArray compress(int width, int height, bool grayscale, int quality, bool pro
         jpeg_mem_dest(&c, &out, &outSize);
         c.image_width = JDIMENSION(width);
         c.image_height = JDIMENSION(height);
-        c.input_components = grayscale ? 1 : 3;
-        c.in_color_space = grayscale ? JCS_GRAYSCALE : JCS_RGB;
+        c.input_components = components;
+        c.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
         jpeg_set_defaults(&c);
         jpeg_set_quality(&c, quality, TRUE);
         if (progressive)
@@ -163,7 +163,7 @@ QByteArray compress(int width, int height, bool grayscale, int quality, bool pro
         if (!app1.isEmpty())
             jpeg_write_marker(&c, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(app1.constData()),
                               unsigned(app1.size()));
-        std::vector<JSAMPLE> row(size_t(width) * size_t(c.input_components));
+        std::vector<JSAMPLE> row(size_t(width) * size_t(components));
         while (c.next_scanline < c.image_height) {
             makeRow(int(c.next_scanline), row.data());
             JSAMPROW rows[1] = {row.data()};
@@ -186,7 +186,7 @@ QByteArray compress(int width, int height, bool grayscale, int quality, bool pro
 QByteArray encodeJpeg(const QImage& image, int quality)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    return compress(rgb.width(), rgb.height(), false, quality, false, {},
+    return compress(rgb.width(), rgb.height(), 3, quality, false, {},
                     [&](int y, JSAMPLE* row) { std::copy_n(rgb.constScanLine(y), rgb.width() * 3, row); });
 }
 
@@ -205,17 +205,24 @@ QByteArray jpegBytes(const JpegSpec& spec)
     if (!spec.picture.isNull()) {
         const QImage rgb = spec.picture.convertToFormat(QImage::Format_RGB888);
         return compress(
-            rgb.width(), rgb.height(), false, spec.quality, spec.progressive, app1,
+            rgb.width(), rgb.height(), 3, spec.quality, spec.progressive, app1,
             [&](int y, JSAMPLE* row) { std::copy_n(rgb.constScanLine(y), rgb.width() * 3, row); });
     }
     Noise noise(spec.seed);
     const int r0 = spec.colour.red(), g0 = spec.colour.green(), b0 = spec.colour.blue();
     const int w = spec.width, h = spec.height;
-    return compress(w, h, spec.grayscale, spec.quality, spec.progressive, app1, [&](int y, JSAMPLE* row) {
+    const int components = spec.grayscale ? 1 : spec.adobeCmyk ? 4 : 3;
+    return compress(w, h, components, spec.quality, spec.progressive, app1, [&](int y, JSAMPLE* row) {
         const int dy = h > 1 ? (y * 40) / (h - 1) - 20 : 0;
         for (int x = 0; x < w; ++x) {
             const int dx = w > 1 ? (x * 40) / (w - 1) - 20 : 0;
-            if (spec.grayscale) {
+            if (spec.adobeCmyk) {
+                // Inverted inks without black: the stored values are the red, green and blue levels.
+                row[4 * x] = clampByte(r0 + dx + noise.around(spec.noise));
+                row[4 * x + 1] = clampByte(g0 + dy + noise.around(spec.noise));
+                row[4 * x + 2] = clampByte(b0 - dx + noise.around(spec.noise));
+                row[4 * x + 3] = 255;
+            } else if (spec.grayscale) {
                 row[x] = clampByte((r0 + g0 + b0) / 3 + dx + dy + noise.around(spec.noise));
             } else {
                 row[3 * x] = clampByte(r0 + dx + noise.around(spec.noise));

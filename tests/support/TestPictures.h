@@ -18,6 +18,8 @@ struct JpegSpec {
     int quality = 90;
     bool progressive = false;
     bool grayscale = false;
+    // Four-channel CMYK as Adobe software writes it (inverted inks, Adobe marker).
+    bool adobeCmyk = false;
     // Base colour of the picture; the content is a gentle gradient over it plus random noise, so files
     // have the size of real photographs of that size and quality.
     QColor colour = QColor(200, 60, 40);
