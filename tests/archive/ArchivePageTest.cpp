@@ -339,6 +339,14 @@ TEST_F(ArchivePageTest, APictureThatCannotBeShownStopsThePageButLeavesTheLaterPa
     page->BitBtn7->click();
     EXPECT_EQ(shown(), expectedPage("12345678", 1, 1));
     EXPECT_TRUE(dialogs.last().text.contains("12345678002.jpg")) << dialogs.last().text.toStdString();
+    // A scanned document broken off in its lower part: the slot shows the
+    // whole document, so the damage is found and reported.
+    const QByteArray gif = gifBytes(noisyImage({300, 600}, Qt::darkGreen));
+    writeFile(folder("12345678") + "/12345678000.gif", truncated(gif, gif.size() * 3 / 5));
+    choose("transfer");
+    choose("12345678");
+    EXPECT_EQ(shownCount(), 0);
+    EXPECT_TRUE(dialogs.last().text.contains("12345678000.gif")) << dialogs.last().text.toStdString();
 }
 
 TEST_F(ArchivePageTest, AGifDocumentIsShownWholeNotCutToTheClipCell)
