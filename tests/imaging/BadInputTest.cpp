@@ -200,3 +200,71 @@ TEST_F(BadInputTest, PageKeepsTheOrderAndReportsTheFirstFailure)
     }
     EXPECT_TRUE(loadThumbnailPage({}, kSlotSize).empty());
 }
+
+TEST_F(BadInputTest, DecodersServeGoodPicturesAfterEveryKindOfFailure)
+{
+    JpegSpec good;
+    good.width = 1600;
+    good.height = 1200;
+    good.colour = QColor(40, 150, 210);
+    good.noise = 6;
+    test::writeJpeg(path("good.jpg"), good);
+    JpegSpec progressive = good;
+    progressive.progressive = true;
+    const QByteArray prog = test::jpegBytes(progressive);
+    const QByteArray plain = test::jpegBytes(good);
+    test::writeFile(path("a.jpg"), test::truncated(prog, prog.size() / 3));
+    test::writeFile(path("b.jpg"), test::truncated(plain, plain.size() / 2));
+    test::writeFile(path("c.jpg"), test::jpegDeclaring(60000, 60000));
+    test::writeFile(path("d.jpg"), test::textFile());
+    QByteArray broken = plain;
+    broken[broken.indexOf(QByteArray("\xFF\xC4", 2)) + 4] = char(0xFF); // a Huffman table with bad counts
+    test::writeFile(path("e.jpg"), broken);
+
+    // One thread, so the same pooled decoder meets every failure before the good photo.
+    for (const char* bad : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"}) {
+        EXPECT_THROW(loadThumbnail(path(bad)), Error) << bad;
+        const QImage thumb = loadThumbnail(path("good.jpg"));
+        EXPECT_EQ(thumb.size(), QSize(200, 150)) << "after " << bad;
+        const QRgb c = thumb.pixel(100, 75);
+        EXPECT_LE(std::abs(qRed(c) - 40) + std::abs(qGreen(c) - 150) + std::abs(qBlue(c) - 210), 40)
+            << "after " << bad;
+        EXPECT_THROW(loadFullPicture(path(bad)), Error) << bad;
+        EXPECT_EQ(loadFullPicture(path("good.jpg")).size(), QSize(1600, 1200)) << "after " << bad;
+    }
+}
+
+TEST_F(BadInputTest, ParallelPagesGiveTheSameThumbnailsAsOneByOne)
+{
+    // A mixed page: photos of several kinds and GIFs, loaded repeatedly on four threads.
+    QStringList files;
+    for (int i = 0; i < 9; ++i) {
+        if (i % 3 == 2) {
+            const QString name = path(QStringLiteral("SCAN_%1.GIF").arg(i));
+            test::writeGif(name,
+                           test::noisyImage(QSize(240 + 3 * i, 480), QColor(20 * i, 90, 90), 30, i + 1));
+            files << name;
+            continue;
+        }
+        JpegSpec spec;
+        spec.width = 1200 + 16 * i;
+        spec.height = 900;
+        spec.seed = unsigned(i + 3);
+        spec.progressive = i % 3 == 1;
+        spec.orientation = i % 2 ? 6 : 1;
+        if (i == 4)
+            spec.thumbnailSize = QSize(160, 120);
+        const QString name = path(QStringLiteral("IMG_%1.jpg").arg(i));
+        test::writeJpeg(name, spec);
+        files << name;
+    }
+    std::vector<QImage> expected;
+    for (const QString& file : files)
+        expected.push_back(loadThumbnail(file));
+    for (int round = 0; round < 5; ++round) {
+        const auto page = loadThumbnailPage(files, kSlotSize, 4);
+        ASSERT_EQ(firstFailure(page), -1);
+        for (size_t i = 0; i < page.size(); ++i)
+            EXPECT_TRUE(page[i].image == expected[i]) << "file " << i << " round " << round;
+    }
+}
