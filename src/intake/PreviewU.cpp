@@ -38,21 +38,10 @@ void ReportImage::loadFromFile(const QString& localFile)
     picture = imaging::loadFullPicture(localFile);
 }
 
-QRectF ReportImage::rectMm() const
-{
-    return {pixelsToMm(positionPixels.x()), pixelsToMm(positionPixels.y()), pixelsToMm(sizePixels.width()),
-            pixelsToMm(sizePixels.height())};
-}
-
 TPreview::TPreview(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Preview"));
     setWindowTitle(QStringLiteral("Preview"));
-}
-
-void TPreview::setUpPage(QPagedPaintDevice& device) const
-{
-    device.setPageLayout(PageReport1.layout());
 }
 
 void TPreview::renderPage(QPagedPaintDevice& device) const

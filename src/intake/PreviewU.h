@@ -8,7 +8,6 @@
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPoint>
-#include <QRectF>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -21,18 +20,13 @@ namespace tevrak::intake {
 
 // Sizes on the page are screen pixels at the report's 100 % zoom, 96 per inch.
 inline constexpr double kReportPixelsPerInch = 96.0;
-inline constexpr double pixelsToMm(double pixels)
-{
-    return pixels * 25.4 / kReportPixelsPerInch;
-}
 
-// The report: paper, orientation, margins and printer settings.
+// The report: paper, orientation, margins and printer settings. It is drawn
+// at 100 % (one report pixel is 1/96 inch on paper) and holds no text.
 struct ReportPage {
     QPageSize::PageSizeId paper = QPageSize::A4;
     QPageLayout::Orientation orientation = QPageLayout::Portrait;
     QMarginsF marginsMm{10, 10, 10, 10};
-    int zoomPercent = 100;
-    QString fontFamily = QStringLiteral("Arial");
     int copies = 1;
 
     QPageLayout layout() const;
@@ -58,8 +52,6 @@ struct ReportImage {
     // tevrak::Error naming it.
     void loadFromFile(const QString& localFile);
     void setHeight(int pixels) { sizePixels.setHeight(pixels); }
-    // The box on the page in millimetres, from the band's top-left corner.
-    QRectF rectMm() const;
 };
 
 // The print page form. It is never shown itself: it carries the report that
@@ -73,8 +65,6 @@ public:
     ReportBand DetailBand1;
     ReportImage PageImage1;
 
-    // Gives the device the report's paper, orientation and margins.
-    void setUpPage(QPagedPaintDevice& device) const;
     // Renders the page onto the device within its margins: the same drawing
     // for the preview, the printer and a PDF file. The painter's origin is the
     // top-left corner inside the margins.
