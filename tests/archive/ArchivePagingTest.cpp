@@ -24,47 +24,6 @@ TEST(ArchivePaging, LastPageIsTheFileCountDividedByNineSoAMultipleOfNineEndsWith
     EXPECT_EQ(paging.lastPage(), 2);
 }
 
-TEST(ArchivePaging, NineFilesPageToAnEmptyLastPageAndBack)
-{
-    ArchivePaging paging;
-    B buttons = paging.open(9);
-    EXPECT_EQ(paging.entriesOnPage(9), 9);
-    buttons = paging.next(buttons);
-    EXPECT_EQ(paging.pageNumber(), 1);
-    EXPECT_EQ(buttons, (B{true, false}));
-    EXPECT_EQ(paging.firstEntry(), 9);
-    EXPECT_EQ(paging.entriesOnPage(9), 0);
-    buttons = paging.previous(buttons);
-    EXPECT_EQ(paging.pageNumber(), 0);
-    EXPECT_EQ(buttons, (B{false, true}));
-}
-
-TEST(ArchivePaging, TwentyFilesShowNineNineAndTwo)
-{
-    ArchivePaging paging;
-    B buttons = paging.open(20);
-    EXPECT_EQ(paging.lastPage(), 2);
-    buttons = paging.next(buttons);
-    EXPECT_EQ(buttons, (B{true, true}));
-    EXPECT_EQ(paging.firstEntry(), 9);
-    EXPECT_EQ(paging.entriesOnPage(20), 9);
-    buttons = paging.next(buttons);
-    EXPECT_EQ(buttons, (B{true, false}));
-    EXPECT_EQ(paging.firstEntry(), 18);
-    EXPECT_EQ(paging.entriesOnPage(20), 2);
-    // Back from the last page: both stay on until page 0.
-    buttons = paging.previous(buttons);
-    EXPECT_EQ(buttons, (B{true, true}));
-    buttons = paging.previous(buttons);
-    EXPECT_EQ(buttons, (B{false, true}));
-
-    // Opening again (another folder, or the same one) starts at page 0.
-    buttons = paging.next(paging.next(buttons));
-    EXPECT_EQ(paging.pageNumber(), 2);
-    EXPECT_EQ(paging.open(3), (B{false, false}));
-    EXPECT_EQ(paging.pageNumber(), 0);
-}
-
 TEST(ArchivePaging, PagingNeverLeavesTheFolder)
 {
     ArchivePaging paging;
