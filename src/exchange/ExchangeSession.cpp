@@ -15,11 +15,14 @@ namespace tevrak::exchange {
 
 namespace {
 
-const QString outboxMask = QStringLiteral(
-    "c:\\picture\\transfer\\*.Jpg;c:\\picture\\transfer\\*.Zip;c:\\picture\\transfer\\*.db;"
-    "c:\\picture\\transfer\\*.px");
+const QString outboxMask =
+    QStringLiteral("c:\\picture\\transfer\\*.Jpg;c:\\picture\\transfer\\*.Zip;c:\\picture\\transfer\\*.db;"
+                   "c:\\picture\\transfer\\*.px");
 
-std::string fileSystemPath(const QString& localPath) { return QFile::encodeName(localPath).toStdString(); }
+std::string fileSystemPath(const QString& localPath)
+{
+    return QFile::encodeName(localPath).toStdString();
+}
 
 // The first line of the branch file, as the bytes it holds (the Thai code page).
 std::string readBranch()
@@ -39,7 +42,10 @@ std::string readBranch()
     return content.left(end).toStdString();
 }
 
-bool refusedAsEmpty(const EFtpReplyError& error) { return error.NumericCode() == 450 || error.NumericCode() == 550; }
+bool refusedAsEmpty(const EFtpReplyError& error)
+{
+    return error.NumericCode() == 450 || error.NumericCode() == 550;
+}
 
 } // namespace
 
@@ -52,7 +58,10 @@ ExchangeSession::ExchangeSession(ProgramValues& values) : m_values(values)
     m_link.OnProgress = [this](const TTransferProgress&) { keepAlive(); };
 }
 
-void ExchangeSession::keepAlive() { (Observer ? Observer : &m_silent)->keepAlive(); }
+void ExchangeSession::keepAlive()
+{
+    (Observer ? Observer : &m_silent)->keepAlive();
+}
 
 bool ExchangeSession::run()
 {
@@ -107,7 +116,8 @@ void ExchangeSession::download()
         observer.branchMissing();
 
     // Named once: a run that passes midnight keeps filing into the same day folder.
-    m_dayFolder = platform::paths::load + QLatin1Char('\\') + QDate::currentDate().toString(QStringLiteral("dd-MM-yy"));
+    m_dayFolder =
+        platform::paths::load + QLatin1Char('\\') + QDate::currentDate().toString(QStringLiteral("dd-MM-yy"));
     for (const QString& folder : {platform::paths::load, platform::paths::loadAll, m_dayFolder})
         if (!platform::folderExists(folder))
             platform::createFolder(folder);

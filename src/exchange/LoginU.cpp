@@ -16,10 +16,8 @@ namespace tevrak {
 bool TransferOK = false;
 
 TLogin::TLogin(ProgramValues& values, SharedForms& forms, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      m_values(values),
-      m_forms(forms),
-      m_session(values)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_values(values),
+      m_forms(forms), m_session(values)
 {
     setObjectName(QStringLiteral("Login"));
     setWindowTitle(QStringLiteral("เข้าสู่ออนไลน์ บริษัทNorvathaประกันภัยจำกัด"));
@@ -75,7 +73,10 @@ void TLogin::BitBtn1Click()
     m_running = false;
 }
 
-void TLogin::BitBtn2Click() { close(); }
+void TLogin::BitBtn2Click()
+{
+    close();
+}
 
 void TLogin::uploadStarting(int fileCount)
 {

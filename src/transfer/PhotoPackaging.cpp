@@ -19,13 +19,25 @@ std::string fileSystemPath(const QString& windowsPath)
 
 } // namespace
 
-QStringList outboxGifs() { return platform::listFiles(platform::paths::outbox + QStringLiteral("\\*.gif")); }
+QStringList outboxGifs()
+{
+    return platform::listFiles(platform::paths::outbox + QStringLiteral("\\*.gif"));
+}
 
-QString claimPart(const QString& gifName) { return gifName.left(8); }
+QString claimPart(const QString& gifName)
+{
+    return gifName.left(8);
+}
 
-QString archivePath(const QString& gifName) { return packingFolder + claimPart(gifName) + QStringLiteral(".Zip"); }
+QString archivePath(const QString& gifName)
+{
+    return packingFolder + claimPart(gifName) + QStringLiteral(".Zip");
+}
 
-QString fileSpec(const QString& gifName) { return packingFolder + gifName; }
+QString fileSpec(const QString& gifName)
+{
+    return packingFolder + gifName;
+}
 
 void applyPackagingSettings(TZip& zip)
 {

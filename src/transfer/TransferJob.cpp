@@ -96,15 +96,15 @@ struct ExportField {
 
 // Every field of an expense row, in the order they are copied.
 const ExportField expenseFields[] = {
-    {"Claimno", Kind::Text},     {"Seq", Kind::Integer},      {"Typ", Kind::Text},
-    {"SurvDate", Kind::Date},    {"From1", Kind::Text},       {"To1", Kind::Text},
-    {"Distance1", Kind::Float},  {"From2", Kind::Text},       {"To2", Kind::Text},
-    {"Distance2", Kind::Float},  {"From3", Kind::Text},       {"To3", Kind::Text},
-    {"Distance3", Kind::Float},  {"Rate", Kind::Float},       {"Total_Dis", Kind::Float},
-    {"Distance", Kind::Float},   {"Survey", Kind::Float},     {"Copy", Kind::Float},
-    {"Pay", Kind::Float},        {"Home", Kind::Float},       {"Ems", Kind::Float},
-    {"Fax", Kind::Float},        {"Other", Kind::Float},      {"Total", Kind::Float},
-    {"Userid", Kind::Text},      {"Send", Kind::Boolean},     {"Sysdate", Kind::Date},
+    {"Claimno", Kind::Text},    {"Seq", Kind::Integer},  {"Typ", Kind::Text},
+    {"SurvDate", Kind::Date},   {"From1", Kind::Text},   {"To1", Kind::Text},
+    {"Distance1", Kind::Float}, {"From2", Kind::Text},   {"To2", Kind::Text},
+    {"Distance2", Kind::Float}, {"From3", Kind::Text},   {"To3", Kind::Text},
+    {"Distance3", Kind::Float}, {"Rate", Kind::Float},   {"Total_Dis", Kind::Float},
+    {"Distance", Kind::Float},  {"Survey", Kind::Float}, {"Copy", Kind::Float},
+    {"Pay", Kind::Float},       {"Home", Kind::Float},   {"Ems", Kind::Float},
+    {"Fax", Kind::Float},       {"Other", Kind::Float},  {"Total", Kind::Float},
+    {"Userid", Kind::Text},     {"Send", Kind::Boolean}, {"Sysdate", Kind::Date},
 };
 
 void copyExpenseRow(const Query& from, Table& to)
@@ -187,8 +187,8 @@ void TransferJob::run()
     block.release();
 
     if (m_exchangeOk)
-        platform::dialogs().showMessage(
-            {platform::applicationTitle(), QStringLiteral("Transfer Complete"), platform::MessageIcon::Information});
+        platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Transfer Complete"),
+                                         platform::MessageIcon::Information});
     else
         platform::dialogs().showMessage(
             {platform::applicationTitle(), QStringLiteral("Transfer failed"), platform::MessageIcon::Error});

@@ -31,7 +31,8 @@ namespace transfer {
 // transfer started in the middle of one.
 class TransferJob {
 public:
-    TransferJob(records::ClaimDatabase& database, ProgramValues& values, SharedForms& forms, QWidget* mainWindow);
+    TransferJob(records::ClaimDatabase& database, ProgramValues& values, SharedForms& forms,
+                QWidget* mainWindow);
 
     // The whole job. A database error or a failed copy of an export file into
     // the outbox raises tevrak::Error before anything is packed or sent, and

@@ -1,0 +1,483 @@
+// The server exchange against the stand-in server (pyftpdlib on loopback) and,
+// for replies a real server rarely gives, against scripted servers.
+
+#include "exchange/ConnectionRouter.h"
+#include "exchange/CopyfU.h"
+#include "exchange/DownloadNames.h"
+#include "exchange/ExchangeTestSupport.h"
+#include "exchange/LoginU.h"
+#include "mainwindow/ProgramValues.h"
+#include "mainwindow/SharedForms.h"
+#include "platform/FileSystem.h"
+#include "platform/ServerAddress.h"
+#include "startup/RegisterF2U.h"
+#include "support/QtPrinting.h"
+#include "support/RecordingDialogs.h"
+#include "support/ScriptedFtpPeer.h"
+
+#include <QComboBox>
+#include <QDate>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <chrono>
+#include <cstdlib>
+
+namespace tevrak {
+namespace {
+
+using namespace test;
+using Step = ScriptedFtpPeer::Step;
+
+const QString garage = QStringLiteral("อู่สมชาย");
+const QString branch = QStringLiteral("สาขาหาดใหญ่");
+
+QString dayFolder()
+{
+    return local("c:\\LOAD\\" + QDate::currentDate().toString("dd-MM-yy"));
+}
+
+// Records what the exchange showed, for the scripted cases that run the session alone.
+struct Watcher : exchange::ExchangeObserver {
+    QStringList events;
+    void uploadStarting(int n) override { events << QStringLiteral("start %1").arg(n); }
+    void uploadingFile(const QString& name) override { events << "send " + name; }
+    void uploadEnded() override { events << "end"; }
+    void openDownload(const QString& file, const QString&) override
+    {
+        events << "open " + QFileInfo(file).fileName();
+    }
+};
+
+class ExchangeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cleanWorkstation();
+        values.GarageName = garage;
+        forms.Copyf = &copyf;
+        forms.RegisterF2 = &branchForm;
+    }
+
+    fs::path garageFolder(const std::string& root) const { return fs::path(root) / "Claim" / cp874(garage); }
+    fs::path branchFolder(const std::string& root, const QString& name = branch) const
+    {
+        return fs::path(root) / "Claim" / "Download3" / cp874(name);
+    }
+
+    // The session form pointed at the test's server.
+    std::unique_ptr<TLogin> loginTo(int port)
+    {
+        auto login = std::make_unique<TLogin>(values, forms);
+        login->FtpLink1().Host = "127.0.0.1";
+        login->FtpLink1().Port = port;
+        login->session().ReadTimeout = 5000;
+        return login;
+    }
+
+    ProgramValues values;
+    TCopyf copyf;
+    TRegisterF2 branchForm;
+    SharedForms forms;
+    RecordingDialogs dialogs;
+};
+
+TEST_F(ExchangeTest, SendsTheOutboxAndFetchesTheBranchFiles)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    const int port = server.start(root);
+    writeBranchFile(branch);
+    writeBytes(outboxFile("B.jpg"), "jpeg B");
+    writeBytes(outboxFile("a.zip"), "zip a");
+    writeBytes(outboxFile("c.JPG"), "jpeg c");
+    writeBytes(outboxFile("Tevrak2.DB"), "table");
+    writeBytes(outboxFile("Tevrak2.PX"), "index");
+    writeBytes(outboxFile("note.txt"), "not for the server");
+    writeBytes(outboxFile("12345678800.gif"), "gif travels only zipped");
+    writeServerFile(garageFolder(root) / "B.jpg", "OLD+");
+    const std::string thaiName = cp874(QStringLiteral("ใบสั่งซ่อม.txt"));
+    writeServerFile(branchFolder(root) / "report.pdf", "%PDF report");
+    writeServerFile(branchFolder(root) / thaiName, "Thai-named download");
+    writeBytes(local("c:\\LOAD\\ALL\\report.pdf"), "an older report");
+
+    auto login = loginTo(port);
+    login->BitBtn1Click();
+
+    ASSERT_TRUE(TransferOK) << login->session().failure().toStdString();
+    // Uploads: every matching file, appended, in case-insensitive name order; the rest stays.
+    EXPECT_EQ(serverNames(garageFolder(root)),
+              (std::vector<std::string>{"B.jpg", "Tevrak2.DB", "Tevrak2.PX", "a.zip", "c.JPG"}));
+    EXPECT_EQ(readServerFile(garageFolder(root) / "B.jpg"), "OLD+jpeg B");
+    EXPECT_EQ(readServerFile(garageFolder(root) / "a.zip"), "zip a");
+    EXPECT_EQ(readServerFile(garageFolder(root) / "Tevrak2.PX"), "index");
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"12345678800.gif", "note.txt"}));
+    // The progress window ran from 0 to files + 1 and is gone.
+    EXPECT_EQ(copyf.ProgressBar1->maximum(), 6);
+    EXPECT_EQ(copyf.ProgressBar1->value(), 6);
+    EXPECT_FALSE(copyf.isVisible());
+    EXPECT_EQ(copyf.Label2->text(), "From 'Transfer' to '" + garage + "'");
+    EXPECT_EQ(copyf.Label1->text(), "Tevrak2.PX"); // the last in case-insensitive order
+    // Downloads: into the day folder and ALL (replacing the older copy), gone from the server, opened.
+    const QString thai = QStringLiteral("ใบสั่งซ่อม.txt");
+    EXPECT_EQ(readBytes(dayFolder() + "/report.pdf"), "%PDF report");
+    EXPECT_EQ(readBytes(dayFolder() + "/" + thai), "Thai-named download");
+    EXPECT_EQ(readBytes(local("c:\\LOAD\\ALL\\report.pdf")), "%PDF report");
+    EXPECT_EQ(readBytes(local("c:\\LOAD\\ALL\\" + thai)), "Thai-named download");
+    EXPECT_TRUE(serverNames(branchFolder(root)).empty());
+    EXPECT_EQ(dialogs.openedDocuments.size(), 2);
+    EXPECT_TRUE(dialogs.openedDocuments.contains(dayFolder() + "/report.pdf"));
+    EXPECT_EQ(dialogs.openedInFolders.value(0), dayFolder());
+    EXPECT_TRUE(dialogs.messages.empty()); // the exchange itself shows nothing
+    EXPECT_EQ(QDir::currentPath(), local(platform::paths::loadAll));
+    EXPECT_TRUE(values.CurrentFileName == "report.pdf" || values.CurrentFileName == thai);
+
+    // A second exchange: empty outbox, empty branch folder; the bar starts again at 0 with maximum 1.
+    auto again = loginTo(port);
+    again->BitBtn1Click();
+    EXPECT_TRUE(TransferOK) << again->session().failure().toStdString();
+    EXPECT_EQ(copyf.ProgressBar1->maximum(), 1);
+    EXPECT_EQ(copyf.ProgressBar1->value(), 1);
+    EXPECT_EQ(dialogs.openedDocuments.size(), 2);
+}
+
+TEST_F(ExchangeTest, ServerWithoutWildcardListingStillDeliversWaitingFiles)
+{
+    // Like plain pyftpdlib, vsftpd-less sites and pure-ftpd: "NLST *.*" is answered 550.
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    ::setenv("TEVRAK_FTP_SERVER_PLAIN_NLST", "1", 1);
+    const int port = server.start(root);
+    ::unsetenv("TEVRAK_FTP_SERVER_PLAIN_NLST");
+    writeBranchFile(branch);
+    writeServerFile(branchFolder(root) / "quote.xls", "quote");
+
+    auto login = loginTo(port);
+    login->BitBtn1Click();
+    ASSERT_TRUE(TransferOK) << login->session().failure().toStdString();
+    EXPECT_EQ(readBytes(dayFolder() + "/quote.xls"), "quote");
+    EXPECT_TRUE(serverNames(branchFolder(root)).empty());
+
+    // And with nothing waiting the exchange succeeds too.
+    auto again = loginTo(port);
+    again->BitBtn1Click();
+    EXPECT_TRUE(TransferOK) << again->session().failure().toStdString();
+}
+
+TEST_F(ExchangeTest, MissingBranchFileAsksForTheBranchAfterTheUploads)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    const int port = server.start(root);
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+    const QString chosen = QStringLiteral("สาขาภูเก็ต");
+    writeServerFile(branchFolder(root, chosen) / "memo.txt", "for Phuket");
+    bool uploadedFirst = false;
+    dialogs.answerNextModal([&](QWidget& form) {
+        uploadedFirst = !QFile::exists(outboxFile("12345678001.jpg"));
+        auto& registration = dynamic_cast<TRegisterF2&>(form);
+        registration.ComboBox1->setEditText(chosen);
+        registration.Button1Click();
+        return 1;
+    });
+
+    auto login = loginTo(port);
+    login->BitBtn1Click();
+    ASSERT_TRUE(TransferOK) << login->session().failure().toStdString();
+    EXPECT_EQ(dialogs.modalForms.size(), 1);
+    EXPECT_TRUE(uploadedFirst);
+    EXPECT_EQ(readBytes(local(platform::paths::branchFile)), platform::cp874::encode(chosen).value());
+    EXPECT_EQ(readBytes(dayFolder() + "/memo.txt"), "for Phuket");
+}
+
+TEST_F(ExchangeTest, FailuresBeforeTheUploadsLeaveTheOutboxUntouched)
+{
+    writeBranchFile(branch);
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+
+    // Server down.
+    auto down = loginTo(unusedPort());
+    down->BitBtn1Click();
+    EXPECT_FALSE(TransferOK);
+    EXPECT_FALSE(down->session().failure().isEmpty());
+
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    const int port = server.start(root);
+    // Login refused.
+    auto refused = loginTo(port);
+    refused->Edit2->setText("wrong");
+    refused->BitBtn1Click();
+    EXPECT_FALSE(TransferOK);
+
+    // A garage folder that cannot be entered (a file stands where it should be).
+    writeServerFile(garageFolder(root), "not a folder");
+    auto noFolder = loginTo(port);
+    noFolder->BitBtn1Click();
+    EXPECT_FALSE(TransferOK);
+    EXPECT_TRUE(noFolder->session().failure().contains("550") ||
+                noFolder->session().failure().contains("directory", Qt::CaseInsensitive))
+        << noFolder->session().failure().toStdString();
+
+    EXPECT_TRUE(QFile::exists(outboxFile("12345678001.jpg")));
+    EXPECT_FALSE(QDir(local(platform::paths::load) + "/ALL").exists()); // the download phase never ran
+    EXPECT_FALSE(copyf.isVisible());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// --- scripted servers ---------------------------------------------------------
+
+std::vector<Step> uploads(const std::vector<std::string>& names)
+{
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    for (const auto& name : names)
+        steps.push_back([name](ScriptedFtpSession& s) {
+            s.answer("PORT ", "200 ok");
+            s.answer("APPE " + name, "150 go");
+            s.openData();
+            s.receiveData();
+            s.closeData();
+            s.reply("226 done");
+        });
+    return steps;
+}
+
+std::vector<Step> downloadLogin()
+{
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back(
+        [](ScriptedFtpSession& s) { s.answer("CWD Claim/Download3/" + cp874(branch), "250 ok"); });
+    return steps;
+}
+
+Step listing(const std::string& command, const std::string& data)
+{
+    return [command, data](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer(command, "150 here");
+        s.openData();
+        s.sendData(data);
+        s.closeData();
+        s.reply("226 done");
+    };
+}
+
+Step refusal(const std::string& command, const std::string& reply)
+{
+    return [command, reply](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer(command, reply);
+    };
+}
+
+Step retrieve(const std::string& name, const std::string& data)
+{
+    return [name, data](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("RETR " + name, "150 sending");
+        s.openData();
+        s.sendData(data);
+        s.closeData();
+        s.reply("226 done");
+    };
+}
+
+Step remove(const std::string& name)
+{
+    return [name](ScriptedFtpSession& s) { s.answer("DELE " + name, "250 deleted"); };
+}
+
+class ScriptedExchangeTest : public ExchangeTest {
+protected:
+    bool runAgainst(int port)
+    {
+        session = std::make_unique<exchange::ExchangeSession>(values);
+        session->link().Host = "127.0.0.1";
+        session->link().Port = port;
+        session->ReadTimeout = 3000;
+        session->Observer = &watcher;
+        return session->run();
+    }
+
+    std::unique_ptr<exchange::ExchangeSession> session;
+    Watcher watcher;
+};
+
+TEST_F(ScriptedExchangeTest, FolderWhoseListingsAreBothRefusedCountsAsEmpty)
+{
+    writeBranchFile(branch);
+    writeBytes(outboxFile("c.JPG"), "c");
+    writeBytes(outboxFile("B.jpg"), "b");
+    writeBytes(outboxFile("a.zip"), "a");
+    // The script expects the uploads in case-insensitive name order.
+    ScriptedFtpPeer up(uploads({"a.zip", "B.jpg", "c.JPG"}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(refusal("NLST *.*", "550 No files found"));
+    down.push_back(refusal("NLST", "450 No files found"));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_TRUE(runAgainst(router.port())) << session->failure().toStdString();
+    up.finish();
+    downPeer.finish();
+    EXPECT_EQ(up.failure(), "");
+    EXPECT_EQ(downPeer.failure(), "");
+    const auto commands = downPeer.commands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[commands.size() - 3], "NLST *.*");
+    EXPECT_EQ(commands.back(), "NLST");
+    EXPECT_EQ(up.received(), "abc");
+    EXPECT_EQ(watcher.events, (QStringList{"start 3", "send a.zip", "send B.jpg", "send c.JPG", "end"}));
+}
+
+TEST_F(ScriptedExchangeTest, UnsafeListedNamesAreNeitherFetchedNorDeleted)
+{
+    writeBranchFile(branch);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(refusal("NLST *.*", "450 No files found"));
+    down.push_back(listing("NLST", ".\r\n..\r\n\r\n../../escape.txt\r\nsub/inner.txt\r\nbell\x07.txt\r\n"));
+    down.push_back(retrieve("../../escape.txt", "tried to escape"));
+    down.push_back(remove("../../escape.txt"));
+    down.push_back(retrieve("sub/inner.txt", "inner"));
+    down.push_back(remove("sub/inner.txt"));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_TRUE(runAgainst(router.port())) << session->failure().toStdString();
+    downPeer.finish();
+    EXPECT_EQ(downPeer.failure(), "");
+    // Only the last component is used locally: both land in the day folder, nothing above it.
+    EXPECT_EQ(readBytes(dayFolder() + "/escape.txt"), "tried to escape");
+    EXPECT_EQ(readBytes(dayFolder() + "/inner.txt"), "inner");
+    EXPECT_FALSE(QFile::exists(local(platform::paths::load) + "/../escape.txt"));
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"escape.txt", "inner.txt"}));
+    EXPECT_EQ(watcher.events.filter("open "), (QStringList{"open escape.txt", "open inner.txt"}));
+    for (const auto& command : downPeer.commands())
+        EXPECT_TRUE(command.find("bell") == std::string::npos && command != "RETR ." && command != "RETR ..")
+            << command;
+}
+
+TEST_F(ScriptedExchangeTest, DownloadFailingHalfWayKeepsWhatCameBefore)
+{
+    writeBranchFile(branch);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", "first.pdf\r\nsecond.pdf\r\n"));
+    down.push_back(retrieve("first.pdf", "complete first"));
+    down.push_back(remove("first.pdf"));
+    down.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("RETR second.pdf", "150 sending");
+        s.openData();
+        s.sendData(std::string(20000, 'x'));
+        s.resetData();
+        s.closeControl();
+    });
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_FALSE(runAgainst(router.port()));
+    downPeer.finish();
+    EXPECT_EQ(downPeer.failure(), "");
+    EXPECT_EQ(readBytes(dayFolder() + "/first.pdf"), "complete first");
+    EXPECT_EQ(readBytes(local("c:\\LOAD\\ALL\\first.pdf")), "complete first");
+    // No half file under the real name, and none left hidden either.
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"first.pdf"});
+    EXPECT_EQ(watcher.events.filter("open "), QStringList{"open first.pdf"});
+    for (const auto& command : downPeer.commands())
+        EXPECT_NE(command, "DELE second.pdf");
+}
+
+TEST_F(ScriptedExchangeTest, ConnectionDroppedDuringTheThirdUpload)
+{
+    writeBranchFile(branch);
+    writeBytes(outboxFile("11111111001.jpg"), "one");
+    writeBytes(outboxFile("22222222001.jpg"), "two");
+    writeBytes(outboxFile("33333333001.jpg"), QByteArray(8 << 20, 'p'));
+    writeBytes(outboxFile("44444444001.jpg"), "four");
+    std::vector<Step> steps = uploads({"11111111001.jpg", "22222222001.jpg"});
+    steps.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("APPE 33333333001.jpg", "150 go");
+        s.openData();
+        s.resetData();
+        s.closeControl();
+    });
+    ScriptedFtpPeer up(steps);
+    ConnectionRouter router({up.port()});
+
+    EXPECT_FALSE(runAgainst(router.port()));
+    up.finish();
+    EXPECT_EQ(up.failure(), "");
+    EXPECT_EQ(up.received(), "onetwo");
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"33333333001.jpg", "44444444001.jpg"}));
+    EXPECT_EQ(QFileInfo(outboxFile("33333333001.jpg")).size(), 8 << 20);
+    EXPECT_EQ(watcher.events.last(), "end"); // the progress window was closed
+    EXPECT_FALSE(QDir(local(platform::paths::loadAll)).exists());
+}
+
+TEST_F(ScriptedExchangeTest, ServerThatStopsAnsweringEndsInAReadTimeOut)
+{
+    writeBranchFile(branch);
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) {
+        s.expect("CWD ");
+        s.silence(2500);
+    });
+    ScriptedFtpPeer up(steps);
+    ConnectionRouter router({up.port()});
+
+    session = std::make_unique<exchange::ExchangeSession>(values);
+    session->link().Host = "127.0.0.1";
+    session->link().Port = router.port();
+    session->ReadTimeout = 300;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(session->run());
+    const auto waited = std::chrono::steady_clock::now() - started;
+    // It gave up on its own, long before the server would have spoken again.
+    EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    EXPECT_EQ(session->failure(), "Read Timeout");
+    EXPECT_TRUE(QFile::exists(outboxFile("12345678001.jpg")));
+    session.reset(); // releasing the session closes the connection the failure left open
+    up.finish();
+}
+
+// --- the safe-name rule and the session form ----------------------------------
+
+TEST(DownloadNames, LastComponentOnlyAndNothingUnsafe)
+{
+    using exchange::localDownloadName;
+    EXPECT_EQ(localDownloadName("report.pdf").value(), "report.pdf");
+    EXPECT_EQ(localDownloadName("/Claim/Download3/x/report.pdf").value(), "report.pdf");
+    EXPECT_EQ(localDownloadName("..\\..\\boot.ini").value(), "boot.ini");
+    EXPECT_EQ(localDownloadName(cp874(QStringLiteral("ใบเสนอราคา.doc"))).value(),
+              QStringLiteral("ใบเสนอราคา.doc"));
+    EXPECT_EQ(localDownloadName("ใบเสนอราคา.doc").value(), QStringLiteral("ใบเสนอราคา.doc")); // UTF-8 stays
+    for (const std::string& bad :
+         std::vector<std::string>{"", ".", "..", "sub/", "a/..", "tab\there", std::string("nul\0x", 5),
+                                  "del\x7f", "\xc2\x85next-line"})
+        EXPECT_FALSE(localDownloadName(bad).has_value()) << bad;
+}
+
+TEST(LoginForm, PrefilledCredentialsAndOneExchangePerEnter)
+{
+    ProgramValues values;
+    SharedForms forms;
+    TLogin login(values, forms);
+    EXPECT_EQ(login.Edit1->text(), "online");
+    EXPECT_EQ(login.Edit2->text(), "tuvorplex");
+    EXPECT_EQ(login.Edit2->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(login.windowTitle(), QStringLiteral("เข้าสู่ออนไลน์ บริษัทNorvathaประกันภัยจำกัด"));
+    EXPECT_EQ(login.session().ReadTimeout, 60000);
+    EXPECT_EQ(login.FtpLink1().Passive, false);
+    EXPECT_EQ(QString::fromStdString(login.FtpLink1().Host), platform::ftpHost());
+}
+
+} // namespace
+} // namespace tevrak
