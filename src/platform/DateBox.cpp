@@ -29,7 +29,7 @@ QIcon calendarIcon()
     return QIcon(pixmap);
 }
 
-}  // namespace
+} // namespace
 
 DateBox::DateBox(QWidget* parent) : QWidget(parent)
 {
@@ -75,11 +75,20 @@ void DateBox::setDate(const QDate& date)
         m_edit->clear();
 }
 
-void DateBox::clear() { m_edit->clear(); }
+void DateBox::clear()
+{
+    m_edit->clear();
+}
 
-QString DateBox::displayText() const { return m_edit->displayText(); }
+QString DateBox::displayText() const
+{
+    return m_edit->displayText();
+}
 
-void DateBox::setText(const QString& text) { m_edit->setText(text); }
+void DateBox::setText(const QString& text)
+{
+    m_edit->setText(text);
+}
 
 bool DateBox::isEmptyDate() const
 {
@@ -96,7 +105,10 @@ void DateBox::setReadOnly(bool readOnly)
     m_button->setEnabled(!readOnly);
 }
 
-bool DateBox::isReadOnly() const { return m_edit->isReadOnly(); }
+bool DateBox::isReadOnly() const
+{
+    return m_edit->isReadOnly();
+}
 
 void DateBox::openCalendar()
 {
@@ -141,4 +153,4 @@ bool DateBox::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-}  // namespace tevrak::platform
+} // namespace tevrak::platform

@@ -65,4 +65,4 @@ private:
     QCalendarWidget* m_calendar = nullptr;
 };
 
-}  // namespace tevrak::platform
+} // namespace tevrak::platform

@@ -473,8 +473,13 @@ void ExpensePage::BitBtn11Click()
     platform::guard([&] {
         if (!m_binding->isEntering())
             return;
+        // The box being edited is left when Save is clicked with the mouse;
+        // from the keyboard (or a Save with no focus change) the same must
+        // happen first.
         if (!takeChangedNumbers())
             return;
+        if (DBEdit6->hasFocus() || m_db.ExpenseT.isBlank(field("Seq")))
+            DBEdit6Exit();
         m_binding->takeAll();
         if (!checkEntry())
             return;

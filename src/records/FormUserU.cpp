@@ -89,13 +89,12 @@ int TFormUser::showFor(ClaimDatabase& database)
     if (!started)
         return 0;
     DBEdit1->setFocus();
-    const int result = platform::dialogs().showModal(*this);
+    m_added = false;
+    platform::dialogs().showModal(*this);
     // However the dialog ended, no requester stays pending.
-    if (m_db && m_db->UserT.state() == records::Dataset::State::Insert) {
+    if (m_db && m_db->UserT.state() == records::Dataset::State::Insert)
         m_db->UserT.cancel();
-        return 0;
-    }
-    return result;
+    return m_added ? 1 : 0;
 }
 
 void TFormUser::showEvent(QShowEvent* event)
@@ -130,6 +129,7 @@ void TFormUser::Button1Click()
             }
         }
         users.post();
+        m_added = true;
         platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Save Complete"),
                                          platform::MessageIcon::Information});
         done(1);

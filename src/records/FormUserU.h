@@ -46,6 +46,7 @@ private:
 
     records::ClaimDatabase* m_db = nullptr;
     records::RecordBinding* m_binding = nullptr;
+    bool m_added = false;
 };
 
 } // namespace tevrak

@@ -11,8 +11,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -92,6 +92,15 @@ inline void typeInto(QLineEdit* box, const QString& text)
     }
 }
 
+// Replaces the whole text of a box as the user does: select all, delete, type.
+inline void retype(QLineEdit* box, const QString& text)
+{
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    typeInto(box, text);
+}
+
 // A double-click of the left button at `pos`, delivered to the widget as the
 // window system delivers it: press, release, double-click, release.
 inline void doubleClick(QWidget* widget, QPoint pos)
@@ -101,7 +110,8 @@ inline void doubleClick(QWidget* widget, QPoint pos)
     for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
                                     QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
         const bool down = type != QEvent::MouseButtonRelease;
-        QMouseEvent event(type, local, global, Qt::LeftButton, down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QMouseEvent event(type, local, global, Qt::LeftButton, down ? Qt::LeftButton : Qt::NoButton,
+                          Qt::NoModifier);
         QApplication::sendEvent(widget, &event);
     }
 }
@@ -114,4 +124,4 @@ inline void leaveTo(QWidget* next)
     QApplication::processEvents();
 }
 
-}  // namespace tevrak::test
+} // namespace tevrak::test
