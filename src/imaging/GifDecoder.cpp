@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <gif_lib.h>
 #include <memory>
@@ -96,17 +97,92 @@ public:
     void drawInto(QImage& target, const QRect& area, bool onlyNeeded)
     {
         const GifImageDesc& desc = gif_->Image;
+        const int x0 = std::max(0, area.left() - desc.Left);
+        const int x1 = std::min(desc.Width - 1, area.right() - desc.Left);
+        decodeRows(area.top() - desc.Top, area.bottom() - desc.Top, onlyNeeded,
+                   [&](int row, const GifPixelType* line) {
+                       auto* out = reinterpret_cast<QRgb*>(target.scanLine(desc.Top + row - area.top()));
+                       for (int x = x0; x <= x1; ++x) {
+                           const int index = line[x];
+                           if (index != transparent_)
+                               out[desc.Left + x - area.left()] = palette_[static_cast<size_t>(index)];
+                       }
+                   });
+    }
+
+    // The whole canvas reduced to `size` by averaging the pixels that fall into each output pixel (a box
+    // filter), on silver where the frame is transparent or leaves the canvas uncovered. Needs memory for
+    // the output only, however large the picture.
+    QImage reduced(QSize size)
+    {
+        const int ow = size.width(), oh = size.height();
+        const int cw = canvas_.width(), ch = canvas_.height();
+        // Which output column / row each canvas column / row falls into, and how many fall into each.
+        std::vector<int> columnOf(static_cast<size_t>(cw)), rowOf(static_cast<size_t>(ch));
+        std::vector<qint64> columnCount(static_cast<size_t>(ow)), rowCount(static_cast<size_t>(oh));
+        for (int x = 0; x < cw; ++x)
+            ++columnCount[static_cast<size_t>(columnOf[static_cast<size_t>(x)] = int(qint64(x) * ow / cw))];
+        for (int y = 0; y < ch; ++y)
+            ++rowCount[static_cast<size_t>(rowOf[static_cast<size_t>(y)] = int(qint64(y) * oh / ch))];
+        // Per output pixel: red, green, blue sums and the count of opaque frame pixels.
+        std::vector<quint64> sums(static_cast<size_t>(ow) * static_cast<size_t>(oh) * 4, 0);
+
+        const GifImageDesc& desc = gif_->Image;
+        const int x0 = std::max(0, -desc.Left);
+        const int x1 = std::min(desc.Width - 1, cw - 1 - desc.Left);
+        decodeRows(-desc.Top, ch - 1 - desc.Top, false, [&](int row, const GifPixelType* line) {
+            quint64* outRow = sums.data() + size_t(rowOf[size_t(desc.Top + row)]) * size_t(ow) * 4;
+            for (int x = x0; x <= x1; ++x) {
+                const int index = line[x];
+                if (index == transparent_)
+                    continue;
+                const QRgb c = palette_[static_cast<size_t>(index)];
+                quint64* cell = outRow + size_t(columnOf[size_t(desc.Left + x)]) * 4;
+                cell[0] += quint64(qRed(c));
+                cell[1] += quint64(qGreen(c));
+                cell[2] += quint64(qBlue(c));
+                cell[3] += 1;
+            }
+        });
+
+        QImage image(size, QImage::Format_RGB32);
+        if (image.isNull())
+            return image;
+        for (int y = 0; y < oh; ++y) {
+            auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+            const quint64* in = sums.data() + size_t(y) * size_t(ow) * 4;
+            for (int x = 0; x < ow; ++x, in += 4) {
+                const quint64 total = quint64(columnCount[size_t(x)] * rowCount[size_t(y)]);
+                if (total == 0) {
+                    out[x] = kSilver;
+                    continue;
+                }
+                const quint64 silver = (total - in[3]) * 192;
+                out[x] =
+                    qRgb(int((in[0] + silver + total / 2) / total), int((in[1] + silver + total / 2) / total),
+                         int((in[2] + silver + total / 2) / total));
+            }
+        }
+        return image;
+    }
+
+private:
+    // Decodes the frame's rows in file order (interlaced or not), handing rows firstRow..lastRow (frame
+    // coordinates) to onRow(row, pixels). With `onlyNeeded` and a complete file (it ends with the GIF
+    // trailer), decoding stops once all of them have arrived; otherwise every row is decoded, so that a
+    // truncated file is reported.
+    template <class OnRow> void decodeRows(int firstRow, int lastRow, bool onlyNeeded, OnRow&& onRow)
+    {
+        const GifImageDesc& desc = gif_->Image;
         const int width = desc.Width, height = desc.Height;
         if (width <= 0 || height <= 0)
             return;
         std::vector<GifPixelType> line(static_cast<size_t>(width));
-        const int firstRow = std::max(0, area.top() - desc.Top);
-        const int lastRow = std::min(height - 1, area.bottom() - desc.Top);
+        firstRow = std::max(0, firstRow);
+        lastRow = std::min(height - 1, lastRow);
         const int needed = lastRow >= firstRow ? lastRow - firstRow + 1 : 0;
         const bool stopEarly = onlyNeeded && endsWithTrailer();
         int received = 0;
-        const int x0 = std::max(0, area.left() - desc.Left);
-        const int x1 = std::min(width - 1, area.right() - desc.Left);
 
         static constexpr int passStart[] = {0, 4, 2, 1};
         static constexpr int passStep[] = {8, 8, 4, 2};
@@ -122,18 +198,11 @@ public:
                 if (row < firstRow || row > lastRow)
                     continue;
                 ++received;
-                auto* out = reinterpret_cast<QRgb*>(target.scanLine(desc.Top + row - area.top()));
-                for (int x = x0; x <= x1; ++x) {
-                    const int index = line[static_cast<size_t>(x)];
-                    if (index == transparent_)
-                        continue;
-                    out[desc.Left + x - area.left()] = palette_[static_cast<size_t>(index)];
-                }
+                onRow(row, line.data());
             }
         }
     }
 
-private:
     [[noreturn]] void fail(int error) const
     {
         if (reader_->readErrno != 0)
@@ -244,6 +313,23 @@ QImage GifDecoder::fullPicture(PictureFile& file)
         file.fail(QStringLiteral("there is not enough memory to decode it"));
     image.fill(opaque ? qRgb(255, 255, 255) : qRgba(0, 0, 0, 0));
     frame.drawInto(image, QRect(QPoint(0, 0), canvas), false);
+    return image;
+}
+
+QImage GifDecoder::wholeThumbnail(PictureFile& file, QSize slot, QSize* pictureSize)
+{
+    FirstFrame frame(file);
+    const QSize canvas = frame.canvas();
+    if (pictureSize)
+        *pictureSize = canvas;
+    // The smallest size with the picture's proportions that still covers the slot; never enlarged.
+    const double factor = std::min(
+        1.0, std::max(double(slot.width()) / canvas.width(), double(slot.height()) / canvas.height()));
+    const QSize size(std::clamp(int(std::ceil(canvas.width() * factor)), 1, canvas.width()),
+                     std::clamp(int(std::ceil(canvas.height() * factor)), 1, canvas.height()));
+    QImage image = frame.reduced(size);
+    if (image.isNull())
+        file.fail(QStringLiteral("there is not enough memory to decode it"));
     return image;
 }
 

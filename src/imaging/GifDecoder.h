@@ -19,6 +19,10 @@ public:
     // picture that the cell needs are decoded when the file is complete (it ends with the GIF trailer); a
     // file that does not is decoded through, so that a truncation is reported.
     static QImage clipCell(PictureFile& file, int index, int columns, int rows, QSize* pictureSize = nullptr);
+
+    // The whole first frame on silver, reduced (averaging, keeping its proportions) to the smallest size
+    // that still covers the slot; a picture smaller than that is returned at its own size.
+    static QImage wholeThumbnail(PictureFile& file, QSize slot, QSize* pictureSize = nullptr);
 };
 
 } // namespace tevrak::imaging

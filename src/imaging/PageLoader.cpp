@@ -9,7 +9,8 @@
 
 namespace tevrak::imaging {
 
-std::vector<PageThumbnail> loadThumbnailPage(const QStringList& localFiles, QSize slot, int threads)
+std::vector<PageThumbnail> loadThumbnailPage(const QStringList& localFiles, QSize slot, int threads,
+                                             GifThumbnail gif)
 {
     const int count = int(localFiles.size());
     std::vector<PageThumbnail> page(static_cast<size_t>(count));
@@ -30,7 +31,7 @@ std::vector<PageThumbnail> loadThumbnailPage(const QStringList& localFiles, QSiz
                 return;
             PageThumbnail& entry = page[static_cast<size_t>(i)];
             try {
-                entry.image = loadThumbnail(localFiles[i], slot);
+                entry.image = loadThumbnail(localFiles[i], slot, nullptr, gif);
                 entry.state = PageThumbnail::State::Loaded;
             } catch (const Error& error) {
                 entry.error = error.message();

@@ -109,23 +109,25 @@ template <class Decode> QImage decodeGuarded(PictureFile& file, Decode decode)
     return image;
 }
 
-QImage thumbnailOf(PictureFile& file, QSize slot, ThumbnailInfo* info)
+QImage thumbnailOf(PictureFile& file, QSize slot, ThumbnailInfo* info, GifThumbnail gif)
 {
     const QString& localFile = file.path();
     if (isGifName(localFile)) {
         QSize pictureSize;
-        QImage cell = GifDecoder::clipCell(file, 0, kClipColumns, kClipRows, &pictureSize);
+        const bool whole = gif == GifThumbnail::WholePicture;
+        QImage image = whole ? GifDecoder::wholeThumbnail(file, slot, &pictureSize)
+                             : GifDecoder::clipCell(file, 0, kClipColumns, kClipRows, &pictureSize);
         if (info) {
             *info = ThumbnailInfo{};
-            info->source = ThumbnailSource::GifCell;
+            info->source = whole ? ThumbnailSource::GifWhole : ThumbnailSource::GifCell;
             info->pictureSize = pictureSize;
         }
-        return cell;
+        return image;
     }
     if (info)
         *info = ThumbnailInfo{};
     const DecoderPool::Lease decoder = decoderPool().lend();
-    return (*decoder).thumbnail(file, slot.isValid() ? slot : kSlotSize, info);
+    return (*decoder).thumbnail(file, slot, info);
 }
 
 QImage fullPictureOf(PictureFile& file)
@@ -138,10 +140,12 @@ QImage fullPictureOf(PictureFile& file)
 
 } // namespace
 
-QImage loadThumbnail(const QString& localFile, QSize slot, ThumbnailInfo* info)
+QImage loadThumbnail(const QString& localFile, QSize slot, ThumbnailInfo* info, GifThumbnail gif)
 {
     PictureFile file(localFile);
-    return decodeGuarded(file, [&] { return thumbnailOf(file, slot, info); });
+    if (!slot.isValid() || slot.isEmpty())
+        slot = kSlotSize;
+    return decodeGuarded(file, [&] { return thumbnailOf(file, slot, info, gif); });
 }
 
 QImage loadFullPicture(const QString& localFile)

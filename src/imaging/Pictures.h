@@ -59,6 +59,15 @@ enum class ThumbnailSource {
     DecodedJpeg,   // the JPEG's own picture data, decoded with DCT scaling
     ExifThumbnail, // the small JPEG that the camera embedded in the EXIF block
     GifCell,       // cell 0 of a GIF's picture clip
+    GifWhole,      // a GIF's whole first frame, reduced
+};
+
+// What a GIF's thumbnail shows.
+enum class GifThumbnail {
+    ClipCell,     // cell 0 of the picture clip (the new-pictures page)
+    WholePicture, // the whole first frame on silver, reduced by averaging, keeping its proportions, to the
+                  // smallest size that still covers the slot (never enlarged); only that size is held in
+                  // memory however large the GIF, and every row is read
 };
 
 struct ThumbnailInfo {
@@ -77,13 +86,17 @@ struct ThumbnailInfo {
 // 500 x 375 for a 170 x 135 slot; a photo smaller than the slot is decoded at full size). The EXIF
 // orientation is applied to either, so a portrait phone shot stands upright.
 //
-// GIF: cell 0 of the picture clip, drawn on silver: a 300 x 600 GIF gives its top-left 100 x 100 region.
-// A GIF smaller than 3 x 6 pixels gives a 1 x 1 cell rather than an empty picture.
+// GIF, GifThumbnail::ClipCell: cell 0 of the picture clip, drawn on silver: a 300 x 600 GIF gives its
+// top-left 100 x 100 region. A GIF smaller than 3 x 6 pixels gives a 1 x 1 cell rather than an empty
+// picture. Only the rows of the cell are decoded when the file ends with the GIF trailer; a file that does
+// not is decoded through, so that a truncation is reported.
+// GIF, GifThumbnail::WholePicture: see GifThumbnail.
 //
 // The image is returned at the size decoded, NOT stretched to the slot: the slot's control stretches it
 // (without keeping the aspect ratio), and a slightly larger source keeps the stretched thumbnail sharp.
 // Format_RGB32.
-QImage loadThumbnail(const QString& localFile, QSize slot = kSlotSize, ThumbnailInfo* info = nullptr);
+QImage loadThumbnail(const QString& localFile, QSize slot = kSlotSize, ThumbnailInfo* info = nullptr,
+                     GifThumbnail gif = GifThumbnail::ClipCell);
 
 // The whole picture at full resolution, for the print page.
 // JPEG: every pixel, EXIF orientation applied, Format_RGB32.

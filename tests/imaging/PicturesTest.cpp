@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include "imaging/PageLoader.h"
 #include "imaging/Pictures.h"
 #include "platform/Error.h"
 #include "support/TestPictures.h"
@@ -341,4 +342,53 @@ TEST_F(PicturesTest, DecoderIsChosenByTheLastFourCharacters)
     test::writeJpeg(path("PHOTO.JPG"), spec);
     EXPECT_EQ(loadThumbnail(path("photo.jpeg")).size(), QSize(200, 150));
     EXPECT_EQ(loadThumbnail(path("PHOTO.JPG")).size(), QSize(200, 150));
+}
+
+TEST_F(PicturesTest, WholeGifThumbnailIsReducedByAveragingOnSilver)
+{
+    // A document 300 x 600: red upper half, blue lower half, a transparent square at the top left.
+    QImage document(300, 600, QImage::Format_ARGB32);
+    document.fill(kBlue);
+    QPainter p(&document);
+    p.fillRect(0, 0, 300, 300, kRed);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(0, 0, 60, 60, Qt::transparent);
+    p.end();
+    test::GifSpec interlaced;
+    interlaced.interlaced = true;
+    test::writeGif(path("DOC.GIF"), document, interlaced);
+
+    ThumbnailInfo info;
+    const QImage thumb = loadThumbnail(path("DOC.GIF"), kSlotSize, &info, GifThumbnail::WholePicture);
+    EXPECT_EQ(info.source, ThumbnailSource::GifWhole);
+    EXPECT_EQ(info.pictureSize, QSize(300, 600));
+    ASSERT_EQ(thumb.size(), QSize(170, 340)); // covers 170 x 135, proportions kept
+    EXPECT_EQ(thumb.pixel(10, 10), kSilver);
+    EXPECT_EQ(thumb.pixel(85, 100), kRed.rgb());
+    EXPECT_EQ(thumb.pixel(85, 300), kBlue.rgb());
+
+    // Alternate black and white columns average to grey.
+    QImage stripes(340, 270, QImage::Format_RGB32);
+    for (int x = 0; x < stripes.width(); ++x)
+        for (int y = 0; y < stripes.height(); ++y)
+            stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    test::writeGif(path("stripes.gif"), stripes);
+    const QImage grey = loadThumbnail(path("stripes.gif"), kSlotSize, nullptr, GifThumbnail::WholePicture);
+    ASSERT_EQ(grey.size(), QSize(170, 135));
+    EXPECT_EQ(grey.pixel(50, 50), qRgb(128, 128, 128));
+
+    // Smaller than the slot: as it is. A frame short of its screen leaves silver.
+    QImage small(60, 40, QImage::Format_RGB32);
+    small.fill(kGreen);
+    test::GifSpec offset;
+    offset.screenSize = QSize(100, 80);
+    offset.frameOffset = QPoint(40, 40);
+    test::writeGif(path("small.gif"), small, offset);
+    const auto page =
+        loadThumbnailPage({path("small.gif"), path("DOC.GIF")}, kSlotSize, 2, GifThumbnail::WholePicture);
+    ASSERT_EQ(firstFailure(page), -1);
+    ASSERT_EQ(page[0].image.size(), QSize(100, 80));
+    EXPECT_EQ(page[0].image.pixel(10, 10), kSilver);
+    EXPECT_EQ(page[0].image.pixel(70, 60), kGreen.rgb());
+    EXPECT_EQ(page[1].image, thumb);
 }

@@ -1,5 +1,6 @@
 // Fuzz entry point for the picture loaders. The first byte of an input chooses the loader (bit 0: the
-// file is named .gif, else .jpg; bit 1: the full picture, else the thumbnail); the rest is the file.
+// file is named .gif, else .jpg; bit 1: the full picture, else the thumbnail; bit 2: GIF thumbnails of
+// the whole picture, else the clip cell); the rest is the file.
 // Any outcome but a crash, a hang or a sanitizer report is fine: damaged input must end in tevrak::Error.
 #include <QByteArray>
 #include <QDir>
@@ -43,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     const bool gif = data[0] & 1, full = data[0] & 2;
+    const auto gifThumbnail =
+        (data[0] & 4) ? tevrak::imaging::GifThumbnail::WholePicture : tevrak::imaging::GifThumbnail::ClipCell;
     const QString& path = gif ? scratch.gif : scratch.jpg;
     {
         QFile file(path);
@@ -52,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     try {
         const QImage image =
-            full ? tevrak::imaging::loadFullPicture(path) : tevrak::imaging::loadThumbnail(path);
+            full ? tevrak::imaging::loadFullPicture(path)
+                 : tevrak::imaging::loadThumbnail(path, tevrak::imaging::kSlotSize, nullptr, gifThumbnail);
         if (image.isNull() || image.width() <= 0 || image.height() <= 0)
             __builtin_trap(); // the loaders return a picture or throw, never an empty image
         volatile QRgb first = image.pixel(0, 0);
