@@ -45,6 +45,10 @@ class Desktop:
                 raise RuntimeError("Xvfb did not start")
             time.sleep(0.05)
 
+    def init_workstation(self, init_program):
+        """Creates the folders and empty tables with the workstation tool."""
+        subprocess.run([init_program], env=self.env, check=True, stdout=subprocess.DEVNULL)
+
     def register_garage(self, name):
         folder = os.path.join(self.env["XDG_CONFIG_HOME"], "Tevrak")
         os.makedirs(folder, exist_ok=True)

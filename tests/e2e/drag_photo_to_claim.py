@@ -17,9 +17,10 @@ CLAIM_BOX = (140, 450)
 
 
 def main():
-    program = sys.argv[1]
+    program, init_program = sys.argv[1], sys.argv[2]
     desktop = Desktop(program)
     try:
+        desktop.init_workstation(init_program)
         desktop.register_garage("GarageE2E")
         inbox = os.path.join(desktop.root, "picture")
         subprocess.run(["convert", "-size", "400x300", "gradient:red-blue", "-quality", "85",
@@ -35,8 +36,8 @@ def main():
         deadline = time.time() + 5
         while not (os.path.exists(filed) and os.path.exists(outbox)) and time.time() < deadline:
             time.sleep(0.1)
-        if len(sys.argv) > 2:
-            desktop.screenshot(sys.argv[2])
+        if len(sys.argv) > 3:
+            desktop.screenshot(sys.argv[3])
         problems = []
         if not os.path.exists(filed):
             problems.append("no 12345678001.jpg in the claim folder")
