@@ -1,0 +1,370 @@
+// The whole Transfer: exports, packaging, the exchange with a real server, and
+// the marking of sent rows; then the ways it fails.
+
+#include "transfer/TransferJob.h"
+#include "exchange/ConnectionRouter.h"
+#include "exchange/CopyfU.h"
+#include "exchange/ExchangeTestSupport.h"
+#include "mainwindow/ProgramValues.h"
+#include "mainwindow/SharedForms.h"
+#include "platform/Error.h"
+#include "platform/FileSystem.h"
+#include "records/ClaimDatabase.h"
+#include "startup/RegisterF2U.h"
+#include "support/QtPrinting.h"
+#include "support/RecordingDialogs.h"
+#include "support/ScriptedFtpPeer.h"
+#include "support/TestDatabase.h"
+#include "support/TestPictures.h"
+#include "transfer/TransferTestSupport.h"
+#include "transfer/ZipfU.h"
+
+#include <QComboBox>
+#include <QDate>
+#include <cstdlib>
+
+namespace tevrak {
+namespace {
+
+using namespace test;
+
+const QString garage = QStringLiteral("อู่สมชาย");
+const QString branch = QStringLiteral("สาขาหาดใหญ่");
+
+// A copy of a server file where the tools can open it (the server's folder
+// names are Thai code-page bytes, which a UTF-8 path cannot carry).
+QString forTools(const fs::path& serverFile)
+{
+    const fs::path copy = fs::path(temporaryBase()) / "for-tools" / serverFile.filename();
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(serverFile, copy, fs::copy_options::overwrite_existing);
+    return QString::fromStdString(copy.string());
+}
+
+QString dayFolder()
+{
+    return local("c:\\LOAD\\" + QDate::currentDate().toString("dd-MM-yy"));
+}
+
+class TransferJobTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cleanWorkstation();
+        freshTestDatabase();
+        database = std::make_unique<records::ClaimDatabase>();
+        database->openForStartUp();
+        values.GarageName = garage;
+        forms.Copyf = &copyf;
+        forms.Zipf = &zipf;
+        forms.RegisterF2 = &branchForm;
+        platform::setApplicationTitle(QStringLiteral("Tevrak หาดใหญ่ ADSL"));
+    }
+    void TearDown() override
+    {
+        ::unsetenv("TEVRAK_FTP_HOST");
+        ::unsetenv("TEVRAK_FTP_PORT");
+    }
+
+    void pointAt(int port)
+    {
+        ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
+        ::setenv("TEVRAK_FTP_PORT", std::to_string(port).c_str(), 1);
+    }
+
+    void saveReport(const QString& claimno, int seq, const QString& status)
+    {
+        auto& t = database->TevrakT;
+        t.append();
+        t.setText("Claimno", claimno);
+        t.setInteger("Seq", seq);
+        t.setText("Garage", QStringLiteral("อู่สมชาย"));
+        t.setText("Brand", "Toyota");
+        t.setText("Regno", QStringLiteral("กข 1234"));
+        t.setText("Status", status);
+        t.setDate("GarageDate", QDate(2026, 12, 1));
+        t.setDate("ReportDate", QDate(2026, 12, 8));
+        t.setBoolean("Send", false);
+        t.post(); // TevrakDate stays blank
+    }
+
+    void saveExpense(const QString& claimno, int seq)
+    {
+        auto& t = database->ExpenseT;
+        t.append();
+        t.setText("Claimno", claimno);
+        t.setInteger("Seq", seq);
+        t.setText("Typ", "1");
+        t.setDate("SurvDate", QDate(2026, 12, 7));
+        t.setText("From1", QStringLiteral("หาดใหญ่"));
+        t.setText("To1", QStringLiteral("สงขลา"));
+        t.setFloat("Distance1", 30.5);
+        t.setFloat("Rate", 3);
+        t.setFloat("Total_Dis", 30.5);
+        t.setFloat("Distance", 91.5);
+        t.setFloat("Survey", 200);
+        t.setFloat("Total", 291.5); // Distance2, Home, Ems, Fax ... stay blank
+        t.setText("Userid", "somchai");
+        t.setBoolean("Send", false);
+        t.setDate("Sysdate", QDate(2026, 12, 8));
+        t.post();
+    }
+
+    // The Send flags of a table, "claimno/seq=flag" in key order.
+    QStringList sendFlags(const QString& table)
+    {
+        records::Query& q = table == "Tevrak" ? database->TevrakQ2 : database->ExpenseQ2;
+        q.close();
+        q.setSql({"select * from " + table});
+        q.open();
+        QStringList flags;
+        for (q.first(); !q.eof(); q.next())
+            flags << QStringLiteral("%1/%2=%3")
+                         .arg(q.asText("Claimno"))
+                         .arg(q.asInteger("Seq"))
+                         .arg(q.asBoolean("Send") ? 1 : 0);
+        q.close();
+        return flags;
+    }
+
+    fs::path garageFolder(const std::string& root) const { return fs::path(root) / "Claim" / cp874(garage); }
+    fs::path branchFolder(const std::string& root) const
+    {
+        return fs::path(root) / "Claim" / "Download3" / cp874(branch);
+    }
+
+    void runJob(int readTimeout = 5000)
+    {
+        transfer::TransferJob job(*database, values, forms, &mainWindow);
+        job.ExchangeReadTimeout = readTimeout;
+        job.run();
+        EXPECT_TRUE(mainWindow.isEnabled());
+        failure = job.exchangeFailure();
+    }
+
+    std::unique_ptr<records::ClaimDatabase> database;
+    ProgramValues values;
+    TCopyf copyf;
+    TZipf zipf;
+    TRegisterF2 branchForm;
+    SharedForms forms;
+    QWidget mainWindow;
+    RecordingDialogs dialogs;
+    QString failure;
+};
+
+TEST_F(TransferJobTest, WholeTransferEndToEnd)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(server.start(root));
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    saveReport("87654321", 1, QStringLiteral("ซ่อมเสร็จ"));
+    saveExpense("12345678", 1);
+    saveExpense("87654321", 1);
+    JpegSpec spec;
+    const QByteArray jpeg1 = jpegBytes(spec);
+    spec.seed = 2;
+    const QByteArray jpeg2 = jpegBytes(spec);
+    writeBytes(outboxFile("12345678001.jpg"), jpeg1);
+    writeBytes(outboxFile("87654321300.jpg"), jpeg2);
+    for (const QString& gif : QStringList{"12345678800.gif", "12345678801.gif", "87654321800.gif"})
+        writeBytes(outboxFile(gif), gifBytes(noisyImage(QSize(100, 80), Qt::darkGreen, 30, gif.size())));
+    const std::string thaiName = cp874(QStringLiteral("ใบอนุมัติ.pdf"));
+    writeServerFile(branchFolder(root) / thaiName, "%PDF approval");
+    writeServerFile(branchFolder(root) / "rates.xls", "rates");
+
+    bool blockedWhilePacking = false;
+    const auto begin = zipf.Zip1.OnBegin;
+    zipf.Zip1.OnBegin = [&](TZip& zip, const std::string& file, int count, bool& extract) {
+        blockedWhilePacking = !mainWindow.isEnabled();
+        begin(zip, file, count, extract);
+    };
+    runJob();
+
+    ASSERT_EQ(dialogs.texts(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Information);
+    EXPECT_EQ(dialogs.last().caption, QStringLiteral("Tevrak หาดใหญ่ ADSL"));
+    EXPECT_TRUE(blockedWhilePacking);
+
+    // On the server: photographs as they were, one archive per claim, the four export files.
+    const fs::path up = garageFolder(root);
+    EXPECT_EQ(serverNames(up),
+              (std::vector<std::string>{"12345678.Zip", "12345678001.jpg", "87654321.Zip", "87654321300.jpg",
+                                        "Expense2.DB", "Expense2.PX", "Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / "12345678001.jpg")), jpeg1);
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / "87654321300.jpg")), jpeg2);
+    for (const char* archive : {"12345678.Zip", "87654321.Zip"}) {
+        const ToolRun test = runTool("unzip", {"-t", forTools(up / archive)});
+        EXPECT_EQ(test.exitCode, 0) << test.output.toStdString();
+    }
+    EXPECT_EQ(pythonZipMembers(forTools(up / "12345678.Zip")).output.count('\n'), 2);
+
+    // The export tables, read by the sqlite3 command: claim rows with a blank Send and the
+    // blank TevrakDate as the zero date; expense rows whole, blanks as 0 and false.
+    const ToolRun claims =
+        runTool("sqlite3", {"-readonly", forTools(up / "Tevrak2.DB"),
+                            "select Claimno, Seq, Status, quote(Send), TevrakDate, GarageDate, "
+                            "ReportDate from Tevrak2 order by Claimno"});
+    EXPECT_EQ(claims.exitCode, 0) << claims.output.toStdString();
+    EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("12345678|1|รออะไหล่|NULL|1899-12-30|2026-12-01|2026-12-08"),
+                           QStringLiteral("87654321|1|ซ่อมเสร็จ|NULL|1899-12-30|2026-12-01|2026-12-08")}));
+    const ToolRun expenses = runTool(
+        "sqlite3", {"-readonly", forTools(up / "Expense2.DB"),
+                    "select Claimno, Seq, From1, Distance1, Distance2, Home, Total, Userid, Send, Sysdate "
+                    "from Expense2 order by Claimno"});
+    EXPECT_EQ(expenses.output.split('\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("12345678|1|หาดใหญ่|30.5|0.0|0.0|291.5|somchai|0|2026-12-08"),
+                           QStringLiteral("87654321|1|หาดใหญ่|30.5|0.0|0.0|291.5|somchai|0|2026-12-08")}))
+        << expenses.output.toStdString();
+    EXPECT_TRUE(readServerFile(up / "Tevrak2.PX").find("12345678\t1") != std::string::npos);
+
+    // The outbox is empty; downloads are in the day folder and ALL, and gone from the server.
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{});
+    const QString thai = QStringLiteral("ใบอนุมัติ.pdf");
+    EXPECT_EQ(readBytes(dayFolder() + "/" + thai), "%PDF approval");
+    EXPECT_EQ(readBytes(dayFolder() + "/rates.xls"), "rates");
+    EXPECT_EQ(readBytes(local("c:\\LOAD\\ALL\\" + thai)), "%PDF approval");
+    EXPECT_TRUE(serverNames(branchFolder(root)).empty());
+    EXPECT_EQ(dialogs.openedDocuments.size(), 2);
+
+    // Every exported row is sent now.
+    EXPECT_EQ(sendFlags("Tevrak"), (QStringList{"12345678/1=1", "87654321/1=1"}));
+    EXPECT_EQ(sendFlags("Expense"), (QStringList{"12345678/1=1", "87654321/1=1"}));
+    EXPECT_FALSE(database->Tevrak2T.isOpen());
+    EXPECT_FALSE(database->Expense2T.isOpen());
+}
+
+TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
+{
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+    pointAt(unusedPort()); // the server is down
+
+    runJob();
+    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer failed"});
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"12345678001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
+
+    // A row saved since; the server is back.
+    saveReport("12345678", 2, QStringLiteral("ซ่อมเสร็จ"));
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(server.start(root));
+    runJob();
+    EXPECT_EQ(dialogs.texts(), (QStringList{"Transfer failed", "Transfer Complete"}))
+        << failure.toStdString();
+    const ToolRun claims = runTool("sqlite3", {"-readonly", forTools(garageFolder(root) / "Tevrak2.DB"),
+                                               "select Claimno || '/' || Seq from Tevrak2 order by Seq"});
+    EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts), (QStringList{"12345678/1", "12345678/2"}));
+    EXPECT_EQ(sendFlags("Tevrak"), (QStringList{"12345678/1=1", "12345678/2=1"}));
+    EXPECT_EQ(readServerFile(garageFolder(root) / "12345678001.jpg"), "photo");
+}
+
+TEST_F(TransferJobTest, RowSavedDuringTheTransferWaitsForTheNextOne)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(server.start(root));
+    saveExpense("12345678", 1);
+    // No branch file: the branch form comes up in the middle of the exchange, and
+    // meanwhile a new expense row gets saved (another route into the program).
+    bool blocked = false;
+    dialogs.answerNextModal([&](QWidget& form) {
+        blocked = !mainWindow.isEnabled();
+        saveExpense("12345678", 2);
+        auto& registration = dynamic_cast<TRegisterF2&>(form);
+        registration.ComboBox1->setEditText(branch);
+        registration.Button1Click();
+        return 1;
+    });
+
+    runJob();
+    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_TRUE(blocked);
+    EXPECT_EQ(sendFlags("Expense"), (QStringList{"12345678/1=1", "12345678/2=0"}));
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{}); // no claim rows: nothing exported, nothing run
+    EXPECT_FALSE(fs::exists(garageFolder(root) / "Tevrak2.DB"));
+}
+
+TEST_F(TransferJobTest, FailedCopyIntoTheOutboxStopsTheJob)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(server.start(root));
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+    QDir().mkpath(outboxFile("Tevrak2.PX")); // a folder where the index copy must go
+
+    transfer::TransferJob job(*database, values, forms, &mainWindow);
+    EXPECT_THROW(job.run(), Error);
+    EXPECT_TRUE(mainWindow.isEnabled());
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_FALSE(fs::exists(garageFolder(root))); // no exchange ran
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    EXPECT_TRUE(QFile::exists(outboxFile("12345678001.jpg")));
+}
+
+TEST_F(TransferJobTest, ConnectionDroppedInTheThirdUploadLeavesTheRowsUnsent)
+{
+    using Step = ScriptedFtpPeer::Step;
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("11111111001.jpg"), "one");
+    writeBytes(outboxFile("22222222001.jpg"), "two");
+    writeBytes(outboxFile("33333333001.jpg"), QByteArray(4 << 20, 'p'));
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    for (const std::string name : {"11111111001.jpg", "22222222001.jpg"})
+        steps.push_back([name](ScriptedFtpSession& s) {
+            s.answer("PORT ", "200 ok");
+            s.answer("APPE " + name, "150 go");
+            s.openData();
+            s.receiveData();
+            s.closeData();
+            s.reply("226 done");
+        });
+    steps.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("APPE 33333333001.jpg", "150 go");
+        s.openData();
+        s.resetData();
+        s.closeControl();
+    });
+    ScriptedFtpPeer peer(steps);
+    pointAt(peer.port());
+
+    runJob();
+    peer.finish();
+    EXPECT_EQ(peer.failure(), "");
+    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer failed"});
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"33333333001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    EXPECT_FALSE(copyf.isVisible());
+}
+
+TEST_F(TransferJobTest, NothingToSendStillExchanges)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(server.start(root));
+    writeBranchFile(branch);
+    writeServerFile(branchFolder(root) / "notice.txt", "notice");
+
+    runJob();
+    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_TRUE(fs::is_directory(garageFolder(root)));
+    EXPECT_TRUE(serverNames(garageFolder(root)).empty());
+    EXPECT_EQ(readBytes(dayFolder() + "/notice.txt"), "notice");
+    EXPECT_FALSE(QFile::exists(outboxFile("Tevrak2.DB")));
+}
+
+} // namespace
+} // namespace tevrak

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace tevrak::test {
+
+struct ToolRun {
+    int exitCode = -1;
+    QString output; // standard output and error together
+};
+
+// Runs an independent tool (unzip, zipinfo, sqlite3, /usr/bin/python3) and waits for it.
+inline ToolRun runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    ToolRun run;
+    if (!process.waitForFinished(30000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.output = QString::fromUtf8(process.readAll());
+    return run;
+}
+
+// Python's zipfile on an archive: "name<TAB>size<TAB>crc-ok" per member, after testzip().
+inline ToolRun pythonZipMembers(const QString& archive)
+{
+    return runTool(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral("-c"),
+                    QStringLiteral("import sys, zipfile\n"
+                                   "z = zipfile.ZipFile(sys.argv[1])\n"
+                                   "bad = z.testzip()\n"
+                                   "assert bad is None, bad\n"
+                                   "for i in z.infolist():\n"
+                                   "    data = z.read(i)\n"
+                                   "    print('%s\\t%d\\t%s' % (i.filename, len(data), "
+                                   "'deflated' if i.compress_type == zipfile.ZIP_DEFLATED else 'stored'))\n"),
+                    archive});
+}
+
+} // namespace tevrak::test
