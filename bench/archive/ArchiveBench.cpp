@@ -2,7 +2,8 @@
 //
 //   tevrak_archive_bench make ROOT          drive C: at ROOT with two claim folders of nine 12-megapixel
 //                                           photos: c:\picture\PLAIN001 (no EXIF thumbnail) and
-//                                           c:\picture\EXIFT001 (camera EXIF with a 160 x 120 thumbnail)
+//                                           c:\picture\EXIFT001 (camera EXIF with a 160 x 120 thumbnail),
+//                                           and c:\picture\DOCS0001 with nine scanned 1700 x 2300 GIFs
 //   tevrak_archive_bench page [-r R] CLAIM  opens the claim folder on tab 2 as a click in the folder list
 //                                           does (list the folder, decode, show the nine slots), R times;
 //                                           prints per round "page_ms <ms>", the process's CPU time for
@@ -29,6 +30,7 @@
 #include <QFileInfo>
 #include <QGraphicsView>
 #include <QListWidget>
+#include <QPainter>
 #include <QPrintPreviewWidget>
 #include <QTimer>
 #include <chrono>
@@ -91,6 +93,29 @@ int makePhotos(const QString& root)
             test::writeJpeg(path, spec);
             std::printf("%s %.1f MB\n", qPrintable(path), QFileInfo(path).size() / 1e6);
         }
+    }
+    // Nine scanned claim documents: 1700 x 2300 pages of typed lines.
+    const QString documents = QStringLiteral("%1/picture/DOCS0001").arg(root);
+    QDir().mkpath(documents);
+    for (int i = 1; i <= 9; ++i) {
+        const QString path = QStringLiteral("%1/DOCS0001%2.gif").arg(documents).arg(799 + i);
+        if (QFileInfo(path).size() > 0)
+            continue;
+        QImage scan(1700, 2300, QImage::Format_RGB32);
+        scan.fill(Qt::white);
+        QPainter painter(&scan);
+        QFont font = painter.font();
+        font.setPixelSize(28);
+        painter.setFont(font);
+        for (int line = 0; line < 70; ++line)
+            painter.drawText(
+                100, 150 + 30 * line,
+                QStringLiteral("Claim DOCS0001 page %1 line %2: front bumper, left door and bonnet")
+                    .arg(i)
+                    .arg(line));
+        painter.end();
+        test::writeGif(path, scan);
+        std::printf("%s %.1f MB\n", qPrintable(path), QFileInfo(path).size() / 1e6);
     }
     return 0;
 }
