@@ -229,26 +229,26 @@ void ExpensePage::buildControls(QWidget* tab)
     // travel cost: rate, total distance, amount
     DBEdit27 = numberBox("DBEdit27");
     DBEdit27->setFocusPolicy(Qt::ClickFocus);
-    look::fitChars(DBEdit27, 5);
+    look::fitChars(DBEdit27, 4);
     DBEdit18 = numberBox("DBEdit18");
     DBEdit18->setComputed();
+    look::fitChars(DBEdit18, 7);
     DBEdit17 = numberBox("DBEdit17");
     DBEdit17->setComputed();
     {
+        // Rate and total distance share the columns of the places; the
+        // travel cost stands under the distances.
         auto* rate = new QHBoxLayout;
         left(rate);
         rate->addWidget(DBEdit27);
         rate->addWidget(look::text(QStringLiteral("บาท"), Panel32));
+        rate->addSpacing(16);
         rate->addStretch(1);
-        auto* total = new QHBoxLayout;
-        left(total);
-        total->addStretch(1);
-        total->addWidget(look::caption(QStringLiteral("รวมระยะทาง"), DBEdit18, Panel32));
-        total->addWidget(DBEdit18);
-        total->addWidget(look::text(QStringLiteral("กม."), Panel32));
+        rate->addWidget(look::caption(QStringLiteral("รวมระยะทาง"), DBEdit18, Panel32));
+        rate->addWidget(DBEdit18);
+        rate->addWidget(look::text(QStringLiteral("กม."), Panel32));
         grid->addWidget(look::caption(QStringLiteral("ค่าพาหนะ กม.ละ"), DBEdit27, Panel32), row, 0);
-        grid->addLayout(rate, row, 1);
-        grid->addLayout(total, row, 2, 1, 2);
+        grid->addLayout(rate, row, 1, 1, 3);
         grid->addWidget(look::caption(QStringLiteral("เป็นเงิน"), DBEdit17, Panel32), row, 4);
         grid->addWidget(DBEdit17, row, 5);
         grid->addWidget(look::text(QStringLiteral("บาท"), Panel32), row++, 6);

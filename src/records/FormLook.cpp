@@ -15,7 +15,10 @@ void makeHeading(QLabel* label)
     QFont font = label->font();
     font.setBold(true);
     font.setUnderline(true);
-    font.setPointSizeF(font.pointSizeF() * 1.15);
+    if (font.pixelSize() > 0)
+        font.setPixelSize(font.pixelSize() + 2);
+    else if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * 1.15);
     label->setFont(font);
 }
 

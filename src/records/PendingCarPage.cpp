@@ -84,7 +84,7 @@ void PendingCarPage::buildControls(QWidget* tab)
     look::fitChars(DBEdit2, 20);
     look::fitChars(DBEdit3, 10);
     look::fitChars(DBEdit4, 30);
-    DBLookupComboBox1->setMinimumWidth(DBEdit4->minimumWidth());
+    look::fitChars(DBLookupComboBox1, 22);
 
     grid->addWidget(look::caption(QStringLiteral("เลขรับแจ้ง"), DBEdit1, entry), 1, 0);
     grid->addWidget(DBEdit1, 1, 1, Qt::AlignLeft);
@@ -105,7 +105,7 @@ void PendingCarPage::buildControls(QWidget* tab)
     BitBtn6->setEnabled(false);
     grid->addWidget(BitBtn5, 1, 5);
     grid->addWidget(BitBtn6, 2, 5);
-    grid->setColumnMinimumWidth(2, 16);
+    grid->setColumnMinimumWidth(2, 24);
     grid->setColumnStretch(2, 1);
     grid->setColumnStretch(5, 0);
     page->addWidget(entry);
