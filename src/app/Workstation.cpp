@@ -1,11 +1,15 @@
 #include "app/Workstation.h"
 
+#include "exchange/CopyfU.h"
 #include "mainwindow/PictureU.h"
+#include "records/EnquiryU.h"
+#include "records/FormUserU.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
 #include "startup/RegisterF2U.h"
 #include "startup/RegisterFU.h"
 #include "startup/SplashU.h"
+#include "transfer/ZipfU.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -45,8 +49,17 @@ void Workstation::start(int splashMilliseconds)
 
     platform::setApplicationTitle(title());
 
+    // The long-lived forms, created hidden.
+    m_copyForm = std::make_unique<TCopyf>();
+    m_forms.Copyf = m_copyForm.get();
+    m_zipForm = std::make_unique<TZipf>();
+    m_forms.Zipf = m_zipForm.get();
     m_branchForm = std::make_unique<TRegisterF2>();
     m_forms.RegisterF2 = m_branchForm.get();
+    m_enquiryForm = std::make_unique<TEnquiry>();
+    m_forms.Enquiry = m_enquiryForm.get();
+    m_requesterForm = std::make_unique<TFormUser>();
+    m_forms.FormUser = m_requesterForm.get();
 
     if (QWidget* form = mainForm())
         form->show();

@@ -12,6 +12,10 @@ namespace tevrak {
 class TPicture;
 class TRegisterf;
 class TRegisterF2;
+class TCopyf;
+class TZipf;
+class TEnquiry;
+class TFormUser;
 
 // The forms of one run of the program, created in the start-up order: the
 // splash, then either the garage registration (no garage name stored) or the
@@ -42,7 +46,11 @@ private:
     SharedForms m_forms;
     std::unique_ptr<TRegisterf> m_registration;
     std::unique_ptr<TPicture> m_picture;
+    std::unique_ptr<TCopyf> m_copyForm;
+    std::unique_ptr<TZipf> m_zipForm;
     std::unique_ptr<TRegisterF2> m_branchForm;
+    std::unique_ptr<TEnquiry> m_enquiryForm;
+    std::unique_ptr<TFormUser> m_requesterForm;
 };
 
 }  // namespace tevrak

@@ -7,11 +7,15 @@
 #include "mainwindow/SharedForms.h"
 #include "platform/Dialogs.h"
 #include "records/ClaimDatabase.h"
+#include "records/ExpensePage.h"
+#include "records/PendingCarPage.h"
+#include "transfer/TransferJob.h"
 #include "platform/DriveC.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/ServerAddress.h"
 
+#include <QPushButton>
 #include <QTabWidget>
 
 namespace tevrak {
@@ -58,12 +62,16 @@ TPicture::TPicture(SharedForms& forms, QWidget* parent)
 
     m_inbox = new intake::InboxPage(TabSheet1, m_values, [this] { FormCreate(); });
     m_filing = std::make_unique<intake::Filing>(*m_inbox, m_values);
+    connect(m_inbox->BitBtn3, &QPushButton::clicked, this, [this] { platform::guard([this] { BitBtn3Click(); }); });
     connect(m_inbox, &intake::InboxPage::zoomRequested, this,
             [this](platform::PanelControl* panel) { platform::guard([&] { Zoom(panel); }); });
 
     m_archive = new archive::ArchivePage(TabSheet2);
     connect(m_archive, &archive::ArchivePage::zoomRequested, this,
             [this](platform::PanelControl* panel) { platform::guard([&] { Zoom2(panel); }); });
+    m_pendingCars = new records::PendingCarPage(TabSheet3, *m_database);
+    m_expenses = new records::ExpensePage(TabSheet4, *m_database, m_forms);
+
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
         if (PageControl1->currentWidget() == TabSheet2)
             platform::guard([this] { m_archive->TabSheet2Show(); });
@@ -84,6 +92,8 @@ void TPicture::initialise()
 {
     // Dates are shown and typed as dd/mm/yyyy everywhere (the date boxes' own format).
     m_database->openForStartUp();
+    // Tab 3's heading and search date show today.
+    m_pendingCars->resetToToday();
 
     // Folders of the picture inbox and the outbox; failures are silent.
     if (!platform::folderExists(platform::paths::inbox))
@@ -95,6 +105,11 @@ void TPicture::initialise()
         platform::registry::readString(platform::registry::sarvelloKey, platform::registry::garageNameValue);
 
     m_inbox->buildFirstPage();
+}
+
+void TPicture::BitBtn3Click()
+{
+    transfer::TransferJob(*m_database, m_values, m_forms, this).run();
 }
 
 void TPicture::Zoom(platform::PanelControl* caption)

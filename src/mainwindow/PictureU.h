@@ -40,6 +40,9 @@ public:
     // The window's initialisation; Refresh runs it again, whole.
     void FormCreate();
 
+    // The Transfer button: exports, packs, exchanges with the server.
+    void BitBtn3Click();
+
     // Enlarges an inbox picture (tab 1) or an archive picture (tab 2).
     void Zoom(platform::PanelControl* caption);
     void Zoom2(platform::PanelControl* caption);
@@ -49,6 +52,8 @@ public:
     intake::InboxPage& inbox() { return *m_inbox; }
     intake::Filing& filing() { return *m_filing; }
     archive::ArchivePage& archivePage() { return *m_archive; }
+    records::PendingCarPage& pendingCars() { return *m_pendingCars; }
+    records::ExpensePage& expenses() { return *m_expenses; }
     SharedForms& forms() { return m_forms; }
 
     QTabWidget* PageControl1 = nullptr;

@@ -1,5 +1,9 @@
 #include "app/Workstation.h"
 #include "mainwindow/PictureU.h"
+#include "platform/DateBox.h"
+#include "records/ClaimDatabase.h"
+#include "records/PendingCarPage.h"
+#include "intake/InboxPage.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
 #include "startup/RegisterFU.h"
@@ -9,6 +13,8 @@
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QLocale>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -47,7 +53,8 @@ TEST_F(StartUpTest, AStoredGarageNameOpensTheMainWindowAndNoRegistrationForm)
     EXPECT_EQ(workstation.mainForm(), workstation.picture());
     EXPECT_EQ(workstation.picture()->values().GarageName, QStringLiteral("GarageOne"));
     EXPECT_EQ(platform::applicationTitle(), QStringLiteral("Tevrak หาดใหญ่ ADSL"));
-    EXPECT_NE(workstation.forms().RegisterF2, nullptr);
+    const SharedForms& forms = workstation.forms();
+    EXPECT_TRUE(forms.Copyf && forms.Zipf && forms.RegisterF2 && forms.Enquiry && forms.FormUser);
     for (QWidget* widget : QApplication::topLevelWidgets())
         EXPECT_EQ(qobject_cast<TRegisterf*>(widget), nullptr) << "a registration form exists";
 
@@ -101,4 +108,28 @@ TEST_F(StartUpTest, NoNameOrAnEmptyNameOpensTheRegistrationFormWhichOpensTheMain
         EXPECT_EQ(workstation.picture(), nullptr) << "the main window is destroyed when it closes";
         EXPECT_FALSE(workstation.registration()->isVisible());
     }
+}
+
+TEST_F(StartUpTest, RefreshRunsTheWholeInitialisationAgain)
+{
+    storeGarageName(QStringLiteral("GarageOne"));
+    Workstation workstation;
+    workstation.start(0);
+    TPicture& window = *workstation.picture();
+    records::PendingCarPage& tab3 = window.pendingCars();
+    const QDate today = QDate::currentDate();
+    EXPECT_EQ(tab3.Label8->text(), QStringLiteral("รายงานรถยนต์คงค้างประจำวันที่ ") +
+                                       QLocale(QLocale::Thai).toString(today, QStringLiteral("dd MMMM yyyy")));
+    EXPECT_EQ(tab3.DateEdit1->date(), today);
+
+    // A search result shown on tab 3, another search date, and a new garage name...
+    window.database().TevrakQ2.open();
+    tab3.DateEdit1->setDate(today.addDays(-3));
+    storeGarageName(QStringLiteral("GarageTwo"));
+    window.inbox().BitBtn4->click();
+    // ...are all reset by Refresh.
+    EXPECT_FALSE(window.database().TevrakQ2.isOpen());
+    EXPECT_EQ(tab3.DateEdit1->date(), today);
+    EXPECT_EQ(window.values().GarageName, QStringLiteral("GarageTwo"));
+    EXPECT_TRUE(dialogs.messages.empty());
 }
