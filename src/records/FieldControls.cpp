@@ -45,6 +45,7 @@ FieldEdit::FieldEdit(const QString& objectName, Kind kind, int maxLength, QWidge
 
 void FieldEdit::setComputed()
 {
+    m_computed = true;
     setReadOnly(true);
     setFocusPolicy(Qt::NoFocus);
     QPalette shaded = palette();

@@ -21,6 +21,7 @@ public:
     Kind kind() const { return m_kind; }
     // A read-only box that shows a computed value: shaded, skipped by Tab.
     void setComputed();
+    bool isComputed() const { return m_computed; }
 
 signals:
     void left();
@@ -34,6 +35,7 @@ private:
     void refuseUnwritable(const QString& text);
 
     Kind m_kind;
+    bool m_computed = false;
     QString m_accepted; // the last text that could be written in the code page
 };
 

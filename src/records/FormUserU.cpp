@@ -50,6 +50,7 @@ TFormUser::TFormUser(QWidget* parent)
 
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(DBEdit1, &QLineEdit::returnPressed, this, [this] { Button1Click(); });
 }
 
 TFormUser::~TFormUser() = default;

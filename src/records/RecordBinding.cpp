@@ -183,6 +183,30 @@ void RecordBinding::showRecord()
     for (const Binding& b : m_bindings)
         show(b);
     m_loading = outer;
+    // Only a record being entered takes input: a blank box of an idle form,
+    // or a stored record on show, cannot be typed into.
+    const bool editable = isEntering();
+    for (const Binding& b : m_bindings) {
+        switch (b.kind) {
+        case Kind::Text:
+        case Kind::Number: {
+            auto* edit = static_cast<FieldEdit*>(b.control);
+            if (!edit->isComputed())
+                edit->setReadOnly(!editable);
+            break;
+        }
+        case Kind::Date:
+            static_cast<platform::DateBox*>(b.control)->setReadOnly(!editable);
+            break;
+        case Kind::Lookup:
+            b.control->setEnabled(editable);
+            break;
+        case Kind::Choice:
+            for (QAbstractButton* button : b.group->buttons())
+                button->setEnabled(editable);
+            break;
+        }
+    }
 }
 
 void RecordBinding::show(const Binding& b)
