@@ -131,6 +131,15 @@ def main():
             return 1
         print("transferred: Claim/GarageE2E/12345678001.jpg on the server, LOAD/%s/notice.txt opened; "
               "message box closed" % day)
+        for title, top in (("server", server_root), ("drive C: LOAD", load),
+                           ("drive C: outbox", os.path.join(inbox, "transfer"))):
+            print(title + ":")
+            for folder, _, names in sorted(os.walk(top)):
+                for name in sorted(names):
+                    path = os.path.join(folder, name)
+                    shown = os.fsencode(os.path.relpath(path, top)).decode("cp874", "replace")
+                    print("  %-48s %8d bytes" % (shown, os.path.getsize(path)))
+        print("opened: " + open(opened_log).read().strip())
         return 0
     finally:
         desktop.close()
