@@ -15,6 +15,7 @@
 #include <random>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -198,6 +199,8 @@ void copyRange(int in, std::uint64_t inOffset, int out, std::uint64_t outOffset,
                 throw WriteFailure(errno, "writing the archive: " + errorText(errno));
             kernelCopy = false; // not supported here (or a short source): copy through the buffer
         }
+        if (buffer.empty())
+            buffer.resize(BufferSize);
         const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
         const ssize_t n = ::pread(in, buffer.data(), chunk, static_cast<off_t>(inOffset));
         if (n < 0 && errno == EINTR)
@@ -262,7 +265,11 @@ namespace {
 // member's local header be written again once its sizes are known.
 class OutputFile {
 public:
-    OutputFile(int fd, std::vector<unsigned char>& buffer) : fd_(fd), buffer_(buffer) {}
+    // Appends from `start` on; the bytes before it are someone else's.
+    OutputFile(int fd, std::vector<unsigned char>& buffer, std::uint64_t start)
+        : fd_(fd), buffer_(buffer), flushed_(start)
+    {
+    }
 
     std::uint64_t position() const { return flushed_ + used_; }
 
@@ -320,7 +327,7 @@ public:
 private:
     int fd_;
     std::vector<unsigned char>& buffer_;
-    std::uint64_t flushed_ = 0;
+    std::uint64_t flushed_;
     std::size_t used_ = 0;
 };
 
@@ -1021,8 +1028,43 @@ int ZipRun::execute()
     try {
         Fd temp;
         createTemporary(zip_.TempDir.empty() ? archiveFolder_ : withSlashes(zip_.TempDir), temp, tempPath_);
-        OutputFile out(temp.get(), work_.write);
-        for (std::size_t i = 0; i < members_.size(); ++i) {
+
+        // The members kept ahead of the first new file have their places in
+        // the new archive already: a helper thread copies them (in the kernel,
+        // and starts writing them to disk) while the new files are deflated
+        // behind them. It touches only the two files, never an event.
+        struct Copy {
+            std::uint64_t from, to, length;
+        };
+        std::vector<Copy> copies;
+        std::uint64_t prefixEnd = 0;
+        std::size_t first = 0;
+        for (; first < members_.size() && members_[first].state == State::keep; ++first) {
+            Member& m = members_[first];
+            const auto& old = old_.members[static_cast<std::size_t>(m.existing)];
+            m.newOffset = prefixEnd;
+            m.central = old.central;
+            zipfmt::put32(reinterpret_cast<unsigned char*>(m.central.data()) + 42,
+                          static_cast<std::uint32_t>(m.newOffset));
+            copies.push_back({old.localOffset, prefixEnd, old.span});
+            prefixEnd += old.span;
+        }
+        std::exception_ptr copyFailure;
+        std::jthread copier; // declared after `temp`: joined before the file is closed
+        if (!copies.empty()) {
+            copier = std::jthread([&copies, &copyFailure, prefixEnd, in = oldFd_.get(), to = temp.get()] {
+                try {
+                    std::vector<unsigned char> scratch;
+                    for (const Copy& c : copies)
+                        copyRange(in, c.from, to, c.to, c.length, scratch);
+                    ::sync_file_range(to, 0, static_cast<off_t>(prefixEnd), SYNC_FILE_RANGE_WRITE);
+                } catch (...) {
+                    copyFailure = std::current_exception();
+                }
+            });
+        }
+        OutputFile out(temp.get(), work_.write, prefixEnd);
+        for (std::size_t i = first; i < members_.size(); ++i) {
             Member& m = members_[i];
             if (m.state == State::keep) {
                 copyKept(m, out);
@@ -1034,6 +1076,10 @@ int ZipRun::execute()
                     copyKept(m, out);
             }
         }
+        if (copier.joinable())
+            copier.join();
+        if (copyFailure)
+            std::rethrow_exception(copyFailure);
         oldFd_.reset();
         if (stored_ == 0) {
             removeSources();
