@@ -38,7 +38,9 @@ QString field(const char* name)
 ExpensePage::ExpensePage(QWidget* tab, ClaimDatabase& database, const SharedForms& forms)
     : QObject(tab), m_db(database), m_forms(forms)
 {
+    m_tab = tab;
     buildControls(tab);
+    connect(&m_db, &QObject::destroyed, this, [this] { detachFromDatabase(); });
     m_binding = new RecordBinding(m_db.ExpenseT, m_db.ExpenseTDs, this);
     m_binding->bindLookup(DBLookupComboBox2, field("Userid"));
     m_binding->bindChoice(m_typeGroup, field("Typ"), {QStringLiteral("1"), QStringLiteral("2")});
@@ -69,6 +71,15 @@ ExpensePage::ExpensePage(QWidget* tab, ClaimDatabase& database, const SharedForm
 }
 
 ExpensePage::~ExpensePage() = default;
+
+void ExpensePage::detachFromDatabase()
+{
+    // Hiding or destroying the window later may still move the focus out of
+    // a box or click nothing; no handler may reach the datasets any more.
+    for (QWidget* control : m_tab->findChildren<QWidget*>())
+        control->blockSignals(true);
+    blockSignals(true);
+}
 
 QList<FieldEdit*> ExpensePage::amountBoxes() const
 {

@@ -99,7 +99,12 @@ private:
     void refuseNumber(FieldEdit* box, const QString& message, bool deferred);
     QList<FieldEdit*> amountBoxes() const;
 
+    // Called when the database goes (the main window's members go before its
+    // child controls): the controls stop reaching it.
+    void detachFromDatabase();
+
     ClaimDatabase& m_db;
+    QWidget* m_tab = nullptr;
     const SharedForms& m_forms;
     QButtonGroup* m_typeGroup = nullptr;
     RecordBinding* m_binding = nullptr;

@@ -32,7 +32,9 @@ const QString headingText = QStringLiteral("รายงานรถยนต์
 
 PendingCarPage::PendingCarPage(QWidget* tab, ClaimDatabase& database) : QObject(tab), m_db(database)
 {
+    m_tab = tab;
     buildControls(tab);
+    connect(&m_db, &QObject::destroyed, this, [this] { detachFromDatabase(); });
     m_binding = new RecordBinding(m_db.TevrakT, m_db.TevrakTDs, this);
     m_binding->bindText(DBEdit1, QStringLiteral("Claimno"));
     m_binding->bindDate(DBDateEdit2, QStringLiteral("GarageDate"));
@@ -47,6 +49,18 @@ PendingCarPage::PendingCarPage(QWidget* tab, ClaimDatabase& database) : QObject(
 }
 
 PendingCarPage::~PendingCarPage() = default;
+
+void PendingCarPage::detachFromDatabase()
+{
+    // Hiding or destroying the window later may still move the focus out of
+    // a box or click nothing; no handler may reach the datasets any more.
+    for (QWidget* control : m_tab->findChildren<QWidget*>())
+        control->blockSignals(true);
+    blockSignals(true);
+    DBGrid1->setModel(nullptr);
+    delete m_gridModel;
+    m_gridModel = nullptr;
+}
 
 void PendingCarPage::buildControls(QWidget* tab)
 {

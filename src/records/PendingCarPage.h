@@ -84,7 +84,12 @@ private:
     bool checkEntry();
     void setGridEnabled(bool enabled);
 
+    // Called when the database goes (the main window's members go before its
+    // child controls): the controls stop reaching it.
+    void detachFromDatabase();
+
     ClaimDatabase& m_db;
+    QWidget* m_tab = nullptr;
     RecordBinding* m_binding = nullptr;
     DatasetModel* m_gridModel = nullptr;
 };
