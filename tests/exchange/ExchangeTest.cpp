@@ -16,6 +16,7 @@
 #include "support/ScriptedFtpPeer.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDate>
 #include <QLabel>
 #include <QLineEdit>
@@ -477,6 +478,31 @@ TEST(LoginForm, PrefilledCredentialsAndOneExchangePerEnter)
     EXPECT_EQ(login.session().ReadTimeout, 60000);
     EXPECT_EQ(login.FtpLink1().Passive, false);
     EXPECT_EQ(QString::fromStdString(login.FtpLink1().Host), platform::ftpHost());
+}
+
+TEST(CopyingWindow, ProgressOverTheFilesAndAnAnimationOnlyWhileShown)
+{
+    TCopyf copyf;
+    EXPECT_FALSE(copyf.isVisible()); // created hidden
+    EXPECT_EQ(copyf.windowTitle(), "Copying...");
+    EXPECT_TRUE(copyf.windowFlags() & Qt::WindowStaysOnTopHint);
+    copyf.startUpload(3);
+    EXPECT_TRUE(copyf.isVisible());
+    EXPECT_EQ(copyf.ProgressBar1->maximum(), 4);
+    EXPECT_EQ(copyf.ProgressBar1->value(), 1);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    while (std::chrono::steady_clock::now() < until && copyf.Animate1->frame() < 2)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_GE(copyf.Animate1->frame(), 2); // the sheet is on its way
+    for (int i = 0; i < 5; ++i)
+        copyf.stepIt();
+    EXPECT_EQ(copyf.ProgressBar1->value(), 4); // never past the end
+    copyf.hide();
+    const int frame = copyf.Animate1->frame();
+    const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (std::chrono::steady_clock::now() < later)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(copyf.Animate1->frame(), frame); // hidden: no timer wakes the program
 }
 
 } // namespace
