@@ -9,7 +9,7 @@
 namespace tevrak::ziptest {
 namespace {
 
-using MoveTest = ZipFixture;
+using ZipMoveTest = ZipFixture;
 
 std::map<std::string, std::string> trashInfo(const std::string& infoFile)
 {
@@ -26,7 +26,7 @@ std::map<std::string, std::string> trashInfo(const std::string& infoFile)
     return keys;
 }
 
-TEST_F(MoveTest, StoredFilesGoToTheTrashAndCanBeRestored)
+TEST_F(ZipMoveTest, StoredFilesGoToTheTrashAndCanBeRestored)
 {
     const std::string one = makeGif(30, 30, 1), two = makeGif(30, 30, 2);
     put("12345678800.gif", one);
@@ -65,7 +65,7 @@ TEST_F(MoveTest, StoredFilesGoToTheTrashAndCanBeRestored)
     EXPECT_EQ(readFile(trash() + "/files/12345678801.gif"), two);
 }
 
-TEST_F(MoveTest, TrashKeepsEveryFileOfTheSameName)
+TEST_F(ZipMoveTest, TrashKeepsEveryFileOfTheSameName)
 {
     std::filesystem::create_directories(trash() + "/files"); // only one of the two folders exists
     const std::string thai = src + "/ใบ เสร็จ.gif";
@@ -88,7 +88,7 @@ TEST_F(MoveTest, TrashKeepsEveryFileOfTheSameName)
 
 // A file that changes after it was read is not removed: the archive holds
 // its old content only.
-TEST_F(MoveTest, FileChangedDuringTheRunIsKept)
+TEST_F(ZipMoveTest, FileChangedDuringTheRunIsKept)
 {
     put("a.gif", randomBytes(3000, 1));
     put("b.gif", randomBytes(3000, 2));
@@ -117,7 +117,7 @@ TEST_F(MoveTest, FileChangedDuringTheRunIsKept)
 
 // A trash that cannot take the file leaves it where it is; the archive is
 // complete all the same.
-TEST_F(MoveTest, FailedRemovalLeavesTheFile)
+TEST_F(ZipMoveTest, FailedRemovalLeavesTheFile)
 {
     put("a.gif", "a");
     TZip zip;
@@ -140,7 +140,7 @@ TEST_F(MoveTest, FailedRemovalLeavesTheFile)
 
 // The window's event processing during a run may try to start another run:
 // it is refused, and the first one finishes normally.
-TEST_F(MoveTest, SecondRunFromTheProgressReportIsRefused)
+TEST_F(ZipMoveTest, SecondRunFromTheProgressReportIsRefused)
 {
     put("a.bin", randomBytes(600000, 1));
     TZip zip;
@@ -162,7 +162,7 @@ TEST_F(MoveTest, SecondRunFromTheProgressReportIsRefused)
 
 // A handler that throws ends the run; no temporary file stays and no source
 // file is removed.
-TEST_F(MoveTest, ThrowingHandlerEndsTheRunCleanly)
+TEST_F(ZipMoveTest, ThrowingHandlerEndsTheRunCleanly)
 {
     put("a.bin", randomBytes(600000, 1));
     TZip zip;
@@ -180,6 +180,53 @@ TEST_F(MoveTest, ThrowingHandlerEndsTheRunCleanly)
     EXPECT_TRUE(std::filesystem::exists(src + "/a.bin"));
     ASSERT_EQ(rec.errors.size(), 1u);
     EXPECT_EQ(rec.errors[0].extended, "window closed");
+}
+
+// The outbox pattern: one move-mode run per GIF, each into the archive named
+// by the first 8 characters of its name. The earlier members of an archive
+// stay byte for byte while later runs add to it; other files are untouched.
+TEST_F(ZipMoveTest, OneRunPerGifIntoTheArchiveOfItsClaim)
+{
+    const std::vector<std::string> gifs = {"12345678800.gif", "12345678801.GIF", "12345678802.gif",
+                                           "87654321800.gif", "x.gif"};
+    std::map<std::string, std::string> contents;
+    unsigned seed = 1;
+    for (const auto& name : gifs)
+        put(name, contents[name] = makeGif(60, 40, seed++), out);
+    put("12345678001.jpg", "a photograph", out);
+    TZip zip;
+    Recorder rec;
+    rec.attach(zip);
+    zip.Switch = TSwitch::swMove;
+    std::string firstTwo;
+    for (const auto& name : gifs) {
+        zip.SetArchiveFile(out + "/" + name.substr(0, 8) + ".Zip");
+        zip.FileSpec = {out + "/" + name};
+        EXPECT_EQ(zip.Compress(), 1) << name << ": " << rec.describe();
+        if (name == "12345678801.GIF")
+            firstTwo = readFile(out + "/12345678.Zip");
+    }
+    EXPECT_TRUE(rec.errors.empty()) << rec.describe();
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(out))
+        left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{"12345678.Zip", "12345678001.jpg", "87654321.Zip", "x.gif.Zip"}));
+
+    const std::string claim = readFile(out + "/12345678.Zip");
+    const Layout two = parseLayout(firstTwo);
+    EXPECT_EQ(claim.substr(0, two.end.centralOffset), firstTwo.substr(0, two.end.centralOffset));
+    const auto members = expectReadersAccept(out + "/12345678.Zip", 3);
+    ASSERT_EQ(members.size(), 3u);
+    EXPECT_EQ(members[1].nameHex, hex("12345678801.GIF"));
+    EXPECT_EQ(members[1].contentCrc, crcOf(contents["12345678801.GIF"]));
+    EXPECT_EQ(expectReadersAccept(out + "/87654321.Zip", 1).size(), 1u);
+    const auto shortName = expectReadersAccept(out + "/x.gif.Zip", 1);
+    ASSERT_EQ(shortName.size(), 1u);
+    EXPECT_EQ(shortName[0].nameHex, hex("x.gif"));
+    for (const auto& name : gifs)
+        EXPECT_EQ(readFile(trash() + "/files/" + name), contents[name]) << name;
 }
 
 } // namespace

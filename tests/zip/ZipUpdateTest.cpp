@@ -15,7 +15,7 @@
 namespace tevrak::ziptest {
 namespace {
 
-using UpdateTest = ZipFixture;
+using ZipUpdateTest = ZipFixture;
 
 struct stat statOf(const std::string& path)
 {
@@ -36,7 +36,7 @@ std::vector<std::string> folderNames(const std::string& folder)
 // Two old members stay byte for byte; only their local-header offsets in the
 // directory change. Checked on an archive made by Info-ZIP (extra fields, an
 // archive comment) and on one made by this writer.
-TEST_F(UpdateTest, AddingKeepsOldMembersByteForByte)
+TEST_F(ZipUpdateTest, AddingKeepsOldMembersByteForByte)
 {
     put("a.txt", std::string(5000, 'a') + "end");
     put("b.bin", randomBytes(3000, 9));
@@ -101,7 +101,7 @@ TEST_F(UpdateTest, AddingKeepsOldMembersByteForByte)
 
 // A file equal to a member in size, time, attributes and content (its name in
 // any letter case): the archive is not rewritten; in move mode the file goes.
-TEST_F(UpdateTest, IdenticalFileIsNotStoredAgain)
+TEST_F(ZipUpdateTest, IdenticalFileIsNotStoredAgain)
 {
     const std::string content = randomBytes(4000, 5);
     put("SCAN.GIF", content);
@@ -133,7 +133,7 @@ TEST_F(UpdateTest, IdenticalFileIsNotStoredAgain)
 
 // A same-named file whose content differs is not stored and stays where it
 // is, even in move mode, and even when size, time and attributes agree.
-TEST_F(UpdateTest, SameNameDifferentContentIsKept)
+TEST_F(ZipUpdateTest, SameNameDifferentContentIsKept)
 {
     put("doc.gif", randomBytes(1000, 1));
     const std::string archive = out + "/dupe.zip";
@@ -163,7 +163,7 @@ TEST_F(UpdateTest, SameNameDifferentContentIsKept)
     EXPECT_EQ(rec.deleted.size(), 0u);
 }
 
-TEST_F(UpdateTest, ReplaceAndRenameHandlersDecide)
+TEST_F(ZipUpdateTest, ReplaceAndRenameHandlersDecide)
 {
     put("a.gif", "first a");
     put("b.gif", "first b");
@@ -216,7 +216,7 @@ TEST_F(UpdateTest, ReplaceAndRenameHandlersDecide)
 
 // A file at the archive path that is not a readable ZIP archive is never
 // overwritten, and nothing is stored or removed.
-TEST_F(UpdateTest, NonArchiveAtTheArchivePathIsLeftAlone)
+TEST_F(ZipUpdateTest, NonArchiveAtTheArchivePathIsLeftAlone)
 {
     put("a.gif", makeGif(20, 20, 1));
     const std::string good = out + "/good.zip";
@@ -262,7 +262,7 @@ TEST_F(UpdateTest, NonArchiveAtTheArchivePathIsLeftAlone)
 
 // A file of 4 GiB or more is refused without being read; the others are
 // stored. The file is sparse, so nothing big is written.
-TEST_F(UpdateTest, FourGiBFileIsRefusedAndKept)
+TEST_F(ZipUpdateTest, FourGiBFileIsRefusedAndKept)
 {
     const std::string big = src + "/huge.gif";
     {
@@ -291,7 +291,7 @@ TEST_F(UpdateTest, FourGiBFileIsRefusedAndKept)
 
 // An archive that would pass the format's size limit is not written; the
 // limit is lowered here so the test stays small.
-TEST_F(UpdateTest, ArchiveOverTheLimitIsRefused)
+TEST_F(ZipUpdateTest, ArchiveOverTheLimitIsRefused)
 {
     put("first.bin", randomBytes(3000, 1));
     const std::string archive = out + "/limit.zip";
@@ -336,7 +336,7 @@ bool matchesUploadMask(const std::string& name)
 
 // While the new archive is written, the archive path still holds the old
 // archive; the work goes on in a hidden file that no upload mask matches.
-TEST_F(UpdateTest, ArchiveIsNeverHalfWrittenUnderItsName)
+TEST_F(ZipUpdateTest, ArchiveIsNeverHalfWrittenUnderItsName)
 {
     put("a.bin", randomBytes(2000, 1));
     const std::string archive = out + "/12345678.Zip";
@@ -372,7 +372,7 @@ TEST_F(UpdateTest, ArchiveIsNeverHalfWrittenUnderItsName)
 
 // A write that fails half-way (here: the file size limit of the process,
 // standing in for a full disk) leaves the old archive and every source file.
-TEST_F(UpdateTest, FailedWriteLeavesEverythingAsItWas)
+TEST_F(ZipUpdateTest, FailedWriteLeavesEverythingAsItWas)
 {
     put("a.bin", randomBytes(20000, 1));
     const std::string archive = out + "/fail.zip";
@@ -412,7 +412,7 @@ TEST_F(UpdateTest, FailedWriteLeavesEverythingAsItWas)
 // Members written by other tools from a pipe: Python's data descriptor after
 // the data, Info-ZIP's local ZIP64 field with sizes only in the directory.
 // Both are copied whole.
-TEST_F(UpdateTest, MembersWrittenFromAPipeAreCopiedWhole)
+TEST_F(ZipUpdateTest, MembersWrittenFromAPipeAreCopiedWhole)
 {
     const std::string python = out + "/python.zip";
     const std::string infozip = out + "/infozip.zip";

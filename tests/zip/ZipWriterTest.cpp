@@ -10,9 +10,9 @@ namespace {
 constexpr std::uint16_t Time143758 = 14 << 11 | 37 << 5 | 29;
 constexpr std::uint16_t Date20240305 = 44 << 9 | 3 << 5 | 5;
 
-using WriterTest = ZipFixture;
+using ZipWriterTest = ZipFixture;
 
-TEST_F(WriterTest, OneGifMakesTheExactLayout)
+TEST_F(ZipWriterTest, OneGifMakesTheExactLayout)
 {
     const std::string gif =
         makeGif(100, 100, 7); // about 11 KB of 9-bit literals: deflate cannot shrink it much
@@ -100,7 +100,7 @@ TEST_F(WriterTest, OneGifMakesTheExactLayout)
 
 // The store rules: empty files, the under-257-bytes test, StoreFilesOfType
 // compared without regard to case.
-TEST_F(WriterTest, StoreRulesDecideEachMethod)
+TEST_F(ZipWriterTest, StoreRulesDecideEachMethod)
 {
     put("a-empty.dat", "");
     put("b-random100.bin", randomBytes(100, 1));
@@ -157,7 +157,7 @@ TEST_F(WriterTest, StoreRulesDecideEachMethod)
     EXPECT_TRUE(rec.pumpBeforeEachProgress);
 }
 
-TEST_F(WriterTest, TimesAndAttributesComeFromTheFile)
+TEST_F(ZipWriterTest, TimesAndAttributesComeFromTheFile)
 {
     const std::string odd = put("odd.txt", "odd seconds");
     setLocalTime(odd, 2019, 12, 31, 23, 59, 59);
@@ -188,7 +188,7 @@ TEST_F(WriterTest, TimesAndAttributesComeFromTheFile)
 
 // Thai names go into the OEM code page (CP874); a name CP874 cannot hold is
 // stored as UTF-8 with general-purpose bit 11.
-TEST_F(WriterTest, NamesInTheOemCodePageOrFlaggedUtf8)
+TEST_F(ZipWriterTest, NamesInTheOemCodePageOrFlaggedUtf8)
 {
     const std::string thai = "ใบเสร็จ.gif";
     const std::string chinese = "文件.gif";
@@ -225,7 +225,7 @@ TEST_F(WriterTest, NamesInTheOemCodePageOrFlaggedUtf8)
 // The scan: wildcards without regard to case, case-insensitive name order,
 // several entries in list order; hidden files, folders and pipes are never
 // taken; a folder that does not exist finds nothing.
-TEST_F(WriterTest, ScanTakesOrdinaryMatchingFilesOnly)
+TEST_F(ZipWriterTest, ScanTakesOrdinaryMatchingFilesOnly)
 {
     put("b.GIF", "b");
     put("a.gif", "a");
@@ -254,7 +254,7 @@ TEST_F(WriterTest, ScanTakesOrdinaryMatchingFilesOnly)
     EXPECT_EQ(rec.begun[3], std::make_pair(src + "/C.Gif", 4));
 }
 
-TEST_F(WriterTest, RecurseDirsStoresRelativeNames)
+TEST_F(ZipWriterTest, RecurseDirsStoresRelativeNames)
 {
     std::filesystem::create_directories(src + "/sub/deeper");
     put("top.txt", "1");
@@ -272,7 +272,7 @@ TEST_F(WriterTest, RecurseDirsStoresRelativeNames)
     EXPECT_EQ(py[2].nameHex, hex("sub/deeper/low.txt"));
 }
 
-TEST_F(WriterTest, MissingFolderAndNoMatchTouchNothing)
+TEST_F(ZipWriterTest, MissingFolderAndNoMatchTouchNothing)
 {
     put("a.gif", "a");
     TZip zip;
@@ -300,7 +300,7 @@ TEST_F(WriterTest, MissingFolderAndNoMatchTouchNothing)
     EXPECT_TRUE(std::filesystem::exists(src + "/a.gif"));
 }
 
-TEST_F(WriterTest, OnBeginCanLeaveAFileOut)
+TEST_F(ZipWriterTest, OnBeginCanLeaveAFileOut)
 {
     put("keep-out.gif", "k");
     put("take.gif", "t");
