@@ -350,6 +350,28 @@ TEST_F(TransferJobTest, ConnectionDroppedInTheThirdUploadLeavesTheRowsUnsent)
     EXPECT_FALSE(copyf.isVisible());
 }
 
+TEST_F(TransferJobTest, ServerThatStopsAnsweringEndsInTransferFailed)
+{
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+    std::vector<ScriptedFtpPeer::Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) {
+        s.expect("CWD ");
+        s.silence(1500); // says nothing more
+    });
+    ScriptedFtpPeer peer(steps);
+    pointAt(peer.port());
+
+    runJob(300);
+    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer failed"});
+    EXPECT_EQ(failure, "Read Timeout");
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"12345678001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    peer.finish();
+}
+
 TEST_F(TransferJobTest, NothingToSendStillExchanges)
 {
     LocalFtpServer server;
