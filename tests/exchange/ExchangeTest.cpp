@@ -393,64 +393,6 @@ TEST_F(ScriptedExchangeTest, DownloadFailingHalfWayKeepsWhatCameBefore)
         EXPECT_NE(command, "DELE second.pdf");
 }
 
-TEST_F(ScriptedExchangeTest, ConnectionDroppedDuringTheThirdUpload)
-{
-    writeBranchFile(branch);
-    writeBytes(outboxFile("11111111001.jpg"), "one");
-    writeBytes(outboxFile("22222222001.jpg"), "two");
-    writeBytes(outboxFile("33333333001.jpg"), QByteArray(8 << 20, 'p'));
-    writeBytes(outboxFile("44444444001.jpg"), "four");
-    std::vector<Step> steps = uploads({"11111111001.jpg", "22222222001.jpg"});
-    steps.push_back([](ScriptedFtpSession& s) {
-        s.answer("PORT ", "200 ok");
-        s.answer("APPE 33333333001.jpg", "150 go");
-        s.openData();
-        s.resetData();
-        s.closeControl();
-    });
-    ScriptedFtpPeer up(steps);
-    ConnectionRouter router({up.port()});
-
-    EXPECT_FALSE(runAgainst(router.port()));
-    up.finish();
-    EXPECT_EQ(up.failure(), "");
-    EXPECT_EQ(up.received(), "onetwo");
-    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
-              (QStringList{"33333333001.jpg", "44444444001.jpg"}));
-    EXPECT_EQ(QFileInfo(outboxFile("33333333001.jpg")).size(), 8 << 20);
-    EXPECT_EQ(watcher.events.last(), "end"); // the progress window was closed
-    EXPECT_FALSE(QDir(local(platform::paths::loadAll)).exists());
-}
-
-TEST_F(ScriptedExchangeTest, ServerThatStopsAnsweringEndsInAReadTimeOut)
-{
-    writeBranchFile(branch);
-    writeBytes(outboxFile("12345678001.jpg"), "photo");
-    std::vector<Step> steps = ScriptedFtpPeer::login();
-    steps.push_back([](ScriptedFtpSession& s) {
-        s.expect("CWD ");
-        s.silence(2500);
-    });
-    ScriptedFtpPeer up(steps);
-    ConnectionRouter router({up.port()});
-
-    session = std::make_unique<exchange::ExchangeSession>(values);
-    session->link().Host = "127.0.0.1";
-    session->link().Port = router.port();
-    session->ReadTimeout = 300;
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(session->run());
-    const auto waited = std::chrono::steady_clock::now() - started;
-    // It gave up on its own, long before the server would have spoken again.
-    EXPECT_LT(waited, std::chrono::milliseconds(3000));
-    EXPECT_EQ(session->failure(), "Read Timeout");
-    EXPECT_TRUE(QFile::exists(outboxFile("12345678001.jpg")));
-    session.reset(); // releasing the session closes the connection the failure left open
-    up.finish();
-}
-
-// --- the safe-name rule and the session form ----------------------------------
-
 TEST(DownloadNames, LastComponentOnlyAndNothingUnsafe)
 {
     using exchange::localDownloadName;
@@ -466,7 +408,7 @@ TEST(DownloadNames, LastComponentOnlyAndNothingUnsafe)
         EXPECT_FALSE(localDownloadName(bad).has_value()) << bad;
 }
 
-TEST(LoginForm, PrefilledCredentialsAndOneExchangePerEnter)
+TEST(LoginForm, PrefilledCredentialsAndClientSettings)
 {
     ProgramValues values;
     SharedForms forms;
