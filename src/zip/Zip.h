@@ -100,7 +100,8 @@ public:
     bool TranslateOemChar = true;
     std::string OemCodePage = "CP874"; // the OEM code page of a Thai workstation
     // Folder of the temporary file; empty means the archive's own folder. A
-    // temporary file elsewhere is copied beside the archive before the rename.
+    // temporary file on another file system is copied beside the archive
+    // (and flushed) before the rename.
     std::string TempDir;
     std::string DefaultExt = ".zip";
 

@@ -409,6 +409,39 @@ TEST_F(ZipUpdateTest, FailedWriteLeavesEverythingAsItWas)
     EXPECT_EQ(folderNames(out), std::vector<std::string>{"fail.zip"});
 }
 
+// A temporary folder elsewhere: on the same disk the file is renamed into
+// place, on another file system (/dev/shm when there is one) it is copied
+// beside the archive first. Either way no temporary file stays behind.
+TEST_F(ZipUpdateTest, TemporaryFolderElsewhere)
+{
+    put("a.bin", randomBytes(300000, 1));
+    put("b.bin", randomBytes(1000, 2));
+    std::vector<std::string> folders = {dir + "/temp"};
+    std::filesystem::create_directories(folders[0]);
+    struct stat shm, here;
+    if (::stat("/dev/shm", &shm) == 0 && ::stat(out.c_str(), &here) == 0 && shm.st_dev != here.st_dev &&
+        ::access("/dev/shm", W_OK) == 0)
+        folders.push_back("/dev/shm");
+    for (const auto& folder : folders) {
+        SCOPED_TRACE(folder);
+        const std::string archive = out + "/elsewhere.zip";
+        std::filesystem::remove(archive);
+        TZip zip;
+        Recorder rec;
+        rec.attach(zip);
+        zip.TempDir = folder;
+        zip.SetArchiveFile(archive);
+        zip.FileSpec = {src + "/a.bin"};
+        ASSERT_EQ(zip.Compress(), 1) << rec.describe();
+        zip.FileSpec = {src + "/b.bin"};
+        ASSERT_EQ(zip.Compress(), 1) << rec.describe();
+        expectReadersAccept(archive, 2);
+        EXPECT_EQ(folderNames(out), std::vector<std::string>{"elsewhere.zip"});
+        for (const auto& name : folderNames(folder))
+            EXPECT_EQ(name.rfind(".tevrak-zip-", 0), std::string::npos) << name;
+    }
+}
+
 // Members written by other tools from a pipe: Python's data descriptor after
 // the data, Info-ZIP's local ZIP64 field with sizes only in the directory.
 // Both are copied whole.
