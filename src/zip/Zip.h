@@ -86,7 +86,8 @@ public:
     TZip(const TZip&) = delete;
     TZip& operator=(const TZip&) = delete;
 
-    // Settings (their initial values are those of the photo packaging form).
+    // Settings, with the component's defaults (the photo packaging form
+    // keeps them all but Switch, which it sets to swMove).
     TArcType ArcType = TArcType::atZip;
     std::vector<std::string> FileSpec; // paths whose last part may hold * and ?
     TSwitch Switch = TSwitch::swAdd;
