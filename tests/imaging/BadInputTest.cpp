@@ -58,17 +58,17 @@ TEST_F(BadInputTest, MissingEmptyAndFolderAreRefused)
 
 TEST_F(BadInputTest, TruncatedPicturesAreRefused)
 {
-    JpegSpec spec;
-    spec.width = 900;
-    spec.height = 700;
-    const QByteArray jpeg = test::jpegBytes(spec);
+    JpegSpec options;
+    options.width = 900;
+    options.height = 700;
+    const QByteArray jpeg = test::jpegBytes(options);
     test::writeFile(path("half.jpg"), test::truncated(jpeg, jpeg.size() / 2));
     expectRefused("half.jpg", "truncated");
     test::writeFile(path("header-only.jpg"), test::truncated(jpeg, 300));
     expectRefused("header-only.jpg", "truncated");
     // Progressive data is read whole before the first row comes out.
-    spec.progressive = true;
-    const QByteArray progressive = test::jpegBytes(spec);
+    options.progressive = true;
+    const QByteArray progressive = test::jpegBytes(options);
     test::writeFile(path("prog.jpg"), test::truncated(progressive, progressive.size() * 9 / 10));
     expectRefused("prog.jpg", "truncated");
 
@@ -85,8 +85,8 @@ TEST_F(BadInputTest, MisnamedFilesSayWhatTheyHold)
     expectRefused("x.jpg", "not a JPEG picture (the file holds text)");
     test::writeGif(path("scan.jpg"), test::noisyImage(QSize(30, 30), QColor(10, 200, 10)));
     expectRefused("scan.jpg", "not a JPEG picture (the file holds a GIF picture)");
-    JpegSpec spec;
-    test::writeJpeg(path("photo.gif"), spec);
+    JpegSpec options;
+    test::writeJpeg(path("photo.gif"), options);
     expectRefused("photo.gif", "not a GIF picture (the file holds a JPEG picture)");
     test::writeFile(path("notes.gif"), test::textFile());
     expectRefused("notes.gif", "not a GIF picture");
@@ -134,10 +134,10 @@ TEST_F(BadInputTest, EnormousHeadersAreRefusedBeforeAnyPixelMemory)
     test::writeFile(path("big.gif"), test::gifDeclaring(20000, 20000));
     expectRefused("big.gif", "declares 20000 x 20000 pixels");
     // A GIF whose screen is modest but whose frame claims the whole range.
-    test::GifSpec spec;
-    spec.screenSize = QSize(100, 100);
-    spec.declaredFrameSize = QSize(65535, 65535);
-    test::writeGif(path("frame.gif"), test::noisyImage(QSize(8, 8), QColor(1, 2, 3)), spec);
+    test::GifSpec options;
+    options.screenSize = QSize(100, 100);
+    options.declaredFrameSize = QSize(65535, 65535);
+    test::writeGif(path("frame.gif"), test::noisyImage(QSize(8, 8), QColor(1, 2, 3)), options);
     expectRefused("frame.gif", "declares 65535 x 65535 pixels");
 }
 
@@ -145,10 +145,10 @@ TEST_F(BadInputTest, HarmlessJunkInARealPhotoIsAccepted)
 {
     // Bytes between the end marker and the end of file (phones append data there) and a missing end
     // marker after complete picture data both still give the photo.
-    JpegSpec spec;
-    spec.width = 800;
-    spec.height = 600;
-    QByteArray jpeg = test::jpegBytes(spec);
+    JpegSpec options;
+    options.width = 800;
+    options.height = 600;
+    QByteArray jpeg = test::jpegBytes(options);
     test::writeFile(path("trailer.jpg"), jpeg + QByteArray(5000, 'M'));
     EXPECT_EQ(loadThumbnail(path("trailer.jpg")).size(), QSize(200, 150));
     test::writeFile(path("noeoi.jpg"), jpeg.left(jpeg.size() - 2));
@@ -163,11 +163,11 @@ TEST_F(BadInputTest, PageKeepsTheOrderAndReportsTheFirstFailure)
     QStringList files;
     for (int i = 0; i < 9; ++i) {
         const QString name = path(QStringLiteral("IMG_%1.jpg").arg(i));
-        JpegSpec spec;
-        spec.width = 1360 + 80 * i; // 1/8 scale: 170 + 10 i wide
-        spec.height = 1080;
-        spec.seed = unsigned(i + 1);
-        test::writeJpeg(name, spec);
+        JpegSpec options;
+        options.width = 1360 + 80 * i; // 1/8 scale: 170 + 10 i wide
+        options.height = 1080;
+        options.seed = unsigned(i + 1);
+        test::writeJpeg(name, options);
         files << name;
     }
     for (int threads : {1, 2, 4}) {
@@ -246,16 +246,16 @@ TEST_F(BadInputTest, ParallelPagesGiveTheSameThumbnailsAsOneByOne)
             files << name;
             continue;
         }
-        JpegSpec spec;
-        spec.width = 1200 + 16 * i;
-        spec.height = 900;
-        spec.seed = unsigned(i + 3);
-        spec.progressive = i % 3 == 1;
-        spec.orientation = i % 2 ? 6 : 1;
+        JpegSpec options;
+        options.width = 1200 + 16 * i;
+        options.height = 900;
+        options.seed = unsigned(i + 3);
+        options.progressive = i % 3 == 1;
+        options.orientation = i % 2 ? 6 : 1;
         if (i == 4)
-            spec.thumbnailSize = QSize(160, 120);
+            options.thumbnailSize = QSize(160, 120);
         const QString name = path(QStringLiteral("IMG_%1.jpg").arg(i));
-        test::writeJpeg(name, spec);
+        test::writeJpeg(name, options);
         files << name;
     }
     std::vector<QImage> expected;

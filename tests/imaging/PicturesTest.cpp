@@ -74,11 +74,11 @@ protected:
 TEST_P(OrientationTest, ThumbnailAndFullPictureStandUpright)
 {
     const OrientationCase c = GetParam();
-    JpegSpec spec;
-    spec.picture = fourQuarters(QSize(1600, 1200));
-    spec.orientation = c.orientation;
+    JpegSpec options;
+    options.picture = fourQuarters(QSize(1600, 1200));
+    options.orientation = c.orientation;
     const QString file = dir.filePath(QStringLiteral("IMG_%1.jpg").arg(c.orientation));
-    test::writeJpeg(file, spec);
+    test::writeJpeg(file, options);
 
     ThumbnailInfo info;
     const QImage thumb = loadThumbnail(file, kSlotSize, &info);
@@ -127,13 +127,13 @@ TEST_F(PicturesTest, ThumbnailIsTheSmallestEighthScaleThatCoversTheSlot)
         {{1200, 900}, 6, {225, 300}, 2},  // portrait once turned: 1/8 gives 113 x 150, too narrow
     };
     for (const Case& c : cases) {
-        JpegSpec spec;
-        spec.width = c.stored.width();
-        spec.height = c.stored.height();
-        spec.noise = 0;
-        spec.orientation = c.orientation;
+        JpegSpec options;
+        options.width = c.stored.width();
+        options.height = c.stored.height();
+        options.noise = 0;
+        options.orientation = c.orientation;
         const QString file = path(QStringLiteral("P%1x%2.jpg").arg(c.stored.width()).arg(c.stored.height()));
-        test::writeJpeg(file, spec);
+        test::writeJpeg(file, options);
         ThumbnailInfo info;
         const QImage thumb = loadThumbnail(file, kSlotSize, &info);
         EXPECT_EQ(thumb.size(), c.expected) << c.stored.width() << "x" << c.stored.height();
@@ -200,16 +200,16 @@ TEST_F(PicturesTest, EmbeddedThumbnailIsUsedOnlyWhenItsAspectMatches)
         {{1600, 1200}, {40, 30}, false},   // far smaller than the slot
     };
     for (const Case& c : cases) {
-        JpegSpec spec;
-        spec.width = c.stored.width();
-        spec.height = c.stored.height();
-        spec.colour = photo;
-        spec.noise = 4;
-        spec.thumbnailSize = c.thumbnail;
-        spec.thumbnailColour = embedded;
-        spec.makerNoteBytes = 2000;
+        JpegSpec options;
+        options.width = c.stored.width();
+        options.height = c.stored.height();
+        options.colour = photo;
+        options.noise = 4;
+        options.thumbnailSize = c.thumbnail;
+        options.thumbnailColour = embedded;
+        options.makerNoteBytes = 2000;
         const QString file = path("T.jpg");
-        test::writeJpeg(file, spec);
+        test::writeJpeg(file, options);
         ThumbnailInfo info;
         const QImage thumb = loadThumbnail(file, kSlotSize, &info);
         const QRgb centre = thumb.pixel(thumb.width() / 2, thumb.height() / 2);
@@ -231,12 +231,12 @@ TEST_F(PicturesTest, EmbeddedThumbnailIsUsedOnlyWhenItsAspectMatches)
 
 TEST_F(PicturesTest, EmbeddedThumbnailFollowsTheOrientation)
 {
-    JpegSpec spec;
-    spec.width = 1600;
-    spec.height = 1200;
-    spec.orientation = 8;
-    spec.thumbnailSize = QSize(160, 120);
-    test::writeJpeg(path("turned.jpg"), spec);
+    JpegSpec options;
+    options.width = 1600;
+    options.height = 1200;
+    options.orientation = 8;
+    options.thumbnailSize = QSize(160, 120);
+    test::writeJpeg(path("turned.jpg"), options);
     ThumbnailInfo info;
     const QImage thumb = loadThumbnail(path("turned.jpg"), kSlotSize, &info);
     EXPECT_EQ(info.source, ThumbnailSource::ExifThumbnail);
@@ -245,11 +245,11 @@ TEST_F(PicturesTest, EmbeddedThumbnailFollowsTheOrientation)
 
 TEST_F(PicturesTest, TruncatedPhotoIsReportedEvenWithAnEmbeddedThumbnail)
 {
-    JpegSpec spec;
-    spec.width = 1600;
-    spec.height = 1200;
-    spec.thumbnailSize = QSize(160, 120);
-    const QByteArray whole = test::jpegBytes(spec);
+    JpegSpec options;
+    options.width = 1600;
+    options.height = 1200;
+    options.thumbnailSize = QSize(160, 120);
+    const QByteArray whole = test::jpegBytes(options);
     test::writeFile(path("cut.jpg"), test::truncated(whole, whole.size() * 2 / 3));
     try {
         loadThumbnail(path("cut.jpg"));
@@ -274,10 +274,10 @@ TEST_F(PicturesTest, GifThumbnailIsTheTopLeftCellOnSilver)
     p.end();
 
     for (bool interlaced : {false, true}) {
-        test::GifSpec spec;
-        spec.interlaced = interlaced;
+        test::GifSpec options;
+        options.interlaced = interlaced;
         const QString file = path(interlaced ? "SCAN_I.GIF" : "scan.gif");
-        test::writeGif(file, picture, spec);
+        test::writeGif(file, picture, options);
 
         ThumbnailInfo info;
         const QImage cell = loadThumbnail(file, kSlotSize, &info);
@@ -312,10 +312,10 @@ TEST_F(PicturesTest, GifFrameSmallerThanItsScreenLeavesSilver)
 {
     QImage frame(50, 50, QImage::Format_RGB32);
     frame.fill(kGreen);
-    test::GifSpec spec;
-    spec.screenSize = QSize(300, 600);
-    spec.frameOffset = QPoint(60, 60);
-    test::writeGif(path("offset.gif"), frame, spec);
+    test::GifSpec options;
+    options.screenSize = QSize(300, 600);
+    options.frameOffset = QPoint(60, 60);
+    test::writeGif(path("offset.gif"), frame, options);
     const QImage cell = loadThumbnail(path("offset.gif"));
     ASSERT_EQ(cell.size(), QSize(100, 100));
     EXPECT_EQ(cell.pixel(10, 10), kSilver);
@@ -335,11 +335,11 @@ TEST_F(PicturesTest, DecoderIsChosenByTheLastFourCharacters)
     EXPECT_FALSE(isGifName("scanGIF"));
     EXPECT_FALSE(isGifName("photo.jpeg"));
     // Anything that is not .GIF is read as a JPEG, whatever its extension.
-    JpegSpec spec;
-    spec.width = 400;
-    spec.height = 300;
-    test::writeJpeg(path("photo.jpeg"), spec);
-    test::writeJpeg(path("PHOTO.JPG"), spec);
+    JpegSpec options;
+    options.width = 400;
+    options.height = 300;
+    test::writeJpeg(path("photo.jpeg"), options);
+    test::writeJpeg(path("PHOTO.JPG"), options);
     EXPECT_EQ(loadThumbnail(path("photo.jpeg")).size(), QSize(200, 150));
     EXPECT_EQ(loadThumbnail(path("PHOTO.JPG")).size(), QSize(200, 150));
 }

@@ -48,11 +48,11 @@ protected:
 
     static void addJpeg(const QString& name, QColor colour = QColor(200, 60, 40))
     {
-        JpegSpec spec;
-        spec.width = 64;
-        spec.height = 48;
-        spec.colour = colour;
-        writeJpeg(inbox() + "/" + name, spec);
+        JpegSpec options;
+        options.width = 64;
+        options.height = 48;
+        options.colour = colour;
+        writeJpeg(inbox() + "/" + name, options);
     }
 
     // Names shown in slots 1 to 9 (empty for a hidden slot).

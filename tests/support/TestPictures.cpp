@@ -82,17 +82,17 @@ public:
     }
 };
 
-QByteArray exifPayload(const JpegSpec& spec, const QByteArray& thumbnail)
+QByteArray exifPayload(const JpegSpec& options, const QByteArray& thumbnail)
 {
-    const bool camera = spec.makerNoteBytes > 0;
+    const bool camera = options.makerNoteBytes > 0;
     Tiff t;
     t.bytes.append("II*\0", 4);
     t.u32(8);
     // IFD0
-    const int count0 = (spec.orientation > 0 ? 1 : 0) + 1 + (camera ? 1 : 0);
+    const int count0 = (options.orientation > 0 ? 1 : 0) + 1 + (camera ? 1 : 0);
     t.u16(count0);
-    if (spec.orientation > 0)
-        t.entry(0x0112, 3, 1, quint32(spec.orientation));
+    if (options.orientation > 0)
+        t.entry(0x0112, 3, 1, quint32(options.orientation));
     t.entry(0x0128, 3, 1, 2); // resolution unit: inches
     const int exifPointer = camera ? t.entry(0x8769, 4, 1, 0) : -1;
     const int nextIfd = t.pos();
@@ -106,15 +106,15 @@ QByteArray exifPayload(const JpegSpec& spec, const QByteArray& thumbnail)
         t.u16(entries);
         t.entry(0x829A, 5, 1, quint32(exposureAt));                        // exposure time
         t.entry(0x9003, 2, 20, quint32(dateAt));                           // date and time taken
-        t.entry(0x927C, 7, quint32(spec.makerNoteBytes), quint32(noteAt)); // maker note
-        t.entry(0xA002, 4, 1, quint32(spec.width));
-        t.entry(0xA003, 4, 1, quint32(spec.height));
+        t.entry(0x927C, 7, quint32(options.makerNoteBytes), quint32(noteAt)); // maker note
+        t.entry(0xA002, 4, 1, quint32(options.width));
+        t.entry(0xA003, 4, 1, quint32(options.height));
         t.u32(0);
         t.u32(1);
         t.u32(125);
         t.bytes.append("2024:03:05 10:11:12\0", 20);
-        Noise noise(spec.seed + 7);
-        for (int i = 0; i < spec.makerNoteBytes; ++i)
+        Noise noise(options.seed + 7);
+        for (int i = 0; i < options.makerNoteBytes; ++i)
             t.u8(int(noise.next()));
     }
     if (!thumbnail.isEmpty()) {
@@ -190,52 +190,52 @@ QByteArray encodeJpeg(const QImage& image, int quality)
                     [&](int y, JSAMPLE* row) { std::copy_n(rgb.constScanLine(y), rgb.width() * 3, row); });
 }
 
-QByteArray jpegBytes(const JpegSpec& spec)
+QByteArray jpegBytes(const JpegSpec& options)
 {
     QByteArray app1;
-    if (spec.orientation > 0 || !spec.thumbnailSize.isEmpty() || spec.makerNoteBytes > 0) {
+    if (options.orientation > 0 || !options.thumbnailSize.isEmpty() || options.makerNoteBytes > 0) {
         QByteArray thumbnail;
-        if (!spec.thumbnailSize.isEmpty()) {
-            QImage small(spec.thumbnailSize, QImage::Format_RGB32);
-            small.fill(spec.thumbnailColour);
+        if (!options.thumbnailSize.isEmpty()) {
+            QImage small(options.thumbnailSize, QImage::Format_RGB32);
+            small.fill(options.thumbnailColour);
             thumbnail = encodeJpeg(small, 80);
         }
-        app1 = exifPayload(spec, thumbnail);
+        app1 = exifPayload(options, thumbnail);
     }
-    if (!spec.picture.isNull()) {
-        const QImage rgb = spec.picture.convertToFormat(QImage::Format_RGB888);
+    if (!options.picture.isNull()) {
+        const QImage rgb = options.picture.convertToFormat(QImage::Format_RGB888);
         return compress(
-            rgb.width(), rgb.height(), 3, spec.quality, spec.progressive, app1,
+            rgb.width(), rgb.height(), 3, options.quality, options.progressive, app1,
             [&](int y, JSAMPLE* row) { std::copy_n(rgb.constScanLine(y), rgb.width() * 3, row); });
     }
-    Noise noise(spec.seed);
-    const int r0 = spec.colour.red(), g0 = spec.colour.green(), b0 = spec.colour.blue();
-    const int w = spec.width, h = spec.height;
-    const int components = spec.grayscale ? 1 : spec.adobeCmyk ? 4 : 3;
-    return compress(w, h, components, spec.quality, spec.progressive, app1, [&](int y, JSAMPLE* row) {
+    Noise noise(options.seed);
+    const int r0 = options.colour.red(), g0 = options.colour.green(), b0 = options.colour.blue();
+    const int w = options.width, h = options.height;
+    const int components = options.grayscale ? 1 : options.adobeCmyk ? 4 : 3;
+    return compress(w, h, components, options.quality, options.progressive, app1, [&](int y, JSAMPLE* row) {
         const int dy = h > 1 ? (y * 40) / (h - 1) - 20 : 0;
         for (int x = 0; x < w; ++x) {
             const int dx = w > 1 ? (x * 40) / (w - 1) - 20 : 0;
-            if (spec.adobeCmyk) {
+            if (options.adobeCmyk) {
                 // Inverted inks without black: the stored values are the red, green and blue levels.
-                row[4 * x] = clampByte(r0 + dx + noise.around(spec.noise));
-                row[4 * x + 1] = clampByte(g0 + dy + noise.around(spec.noise));
-                row[4 * x + 2] = clampByte(b0 - dx + noise.around(spec.noise));
+                row[4 * x] = clampByte(r0 + dx + noise.around(options.noise));
+                row[4 * x + 1] = clampByte(g0 + dy + noise.around(options.noise));
+                row[4 * x + 2] = clampByte(b0 - dx + noise.around(options.noise));
                 row[4 * x + 3] = 255;
-            } else if (spec.grayscale) {
-                row[x] = clampByte((r0 + g0 + b0) / 3 + dx + dy + noise.around(spec.noise));
+            } else if (options.grayscale) {
+                row[x] = clampByte((r0 + g0 + b0) / 3 + dx + dy + noise.around(options.noise));
             } else {
-                row[3 * x] = clampByte(r0 + dx + noise.around(spec.noise));
-                row[3 * x + 1] = clampByte(g0 + dy + noise.around(spec.noise));
-                row[3 * x + 2] = clampByte(b0 - dx + noise.around(spec.noise));
+                row[3 * x] = clampByte(r0 + dx + noise.around(options.noise));
+                row[3 * x + 1] = clampByte(g0 + dy + noise.around(options.noise));
+                row[3 * x + 2] = clampByte(b0 - dx + noise.around(options.noise));
             }
         }
     });
 }
 
-void writeJpeg(const QString& path, const JpegSpec& spec)
+void writeJpeg(const QString& path, const JpegSpec& options)
 {
-    writeFile(path, jpegBytes(spec));
+    writeFile(path, jpegBytes(options));
 }
 
 QImage noisyImage(QSize size, QColor colour, int amplitude, unsigned seed)
@@ -321,7 +321,7 @@ void le16(QByteArray& out, int v)
 
 } // namespace
 
-QByteArray gifBytes(const QImage& source, const GifSpec& spec)
+QByteArray gifBytes(const QImage& source, const GifSpec& options)
 {
     const QImage image = source.convertToFormat(QImage::Format_ARGB32);
     const int w = image.width(), h = image.height();
@@ -370,8 +370,8 @@ QByteArray gifBytes(const QImage& source, const GifSpec& spec)
         return ((qRed(pixel) + 25) / 51) * 36 + ((qGreen(pixel) + 25) / 51) * 6 + (qBlue(pixel) + 25) / 51;
     };
 
-    const QSize screen = spec.screenSize.isEmpty() ? QSize(w, h) : spec.screenSize;
-    const QSize frame = spec.declaredFrameSize.isEmpty() ? QSize(w, h) : spec.declaredFrameSize;
+    const QSize screen = options.screenSize.isEmpty() ? QSize(w, h) : options.screenSize;
+    const QSize frame = options.declaredFrameSize.isEmpty() ? QSize(w, h) : options.declaredFrameSize;
     QByteArray out("GIF89a");
     le16(out, screen.width());
     le16(out, screen.height());
@@ -389,15 +389,15 @@ QByteArray gifBytes(const QImage& source, const GifSpec& spec)
         out.append(gce, sizeof gce);
     }
     out.append('\x2C');
-    le16(out, spec.frameOffset.x());
-    le16(out, spec.frameOffset.y());
+    le16(out, options.frameOffset.x());
+    le16(out, options.frameOffset.y());
     le16(out, frame.width());
     le16(out, frame.height());
-    out.append(spec.interlaced ? '\x40' : '\0');
+    out.append(options.interlaced ? '\x40' : '\0');
     out.append('\x08'); // LZW minimum code size
 
     std::vector<int> order;
-    if (spec.interlaced) {
+    if (options.interlaced) {
         const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
         for (int p = 0; p < 4; ++p)
             for (int y = starts[p]; y < h; y += steps[p])
@@ -415,14 +415,14 @@ QByteArray gifBytes(const QImage& source, const GifSpec& spec)
     }
     lzw.finish();
     out.append(lzw.blocks);
-    if (spec.trailer)
+    if (options.trailer)
         out.append('\x3B');
     return out;
 }
 
-void writeGif(const QString& path, const QImage& image, const GifSpec& spec)
+void writeGif(const QString& path, const QImage& image, const GifSpec& options)
 {
-    writeFile(path, gifBytes(image, spec));
+    writeFile(path, gifBytes(image, options));
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)
@@ -448,10 +448,10 @@ QByteArray truncated(const QByteArray& bytes, qsizetype keep)
 
 QByteArray jpegDeclaring(int width, int height)
 {
-    JpegSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    QByteArray bytes = jpegBytes(spec);
+    JpegSpec options;
+    options.width = 64;
+    options.height = 48;
+    QByteArray bytes = jpegBytes(options);
     for (qsizetype i = 2; i + 9 < bytes.size(); ++i) {
         const auto marker = static_cast<unsigned char>(bytes[i + 1]);
         if (static_cast<unsigned char>(bytes[i]) == 0xFF && (marker == 0xC0 || marker == 0xC2)) {
@@ -467,10 +467,10 @@ QByteArray jpegDeclaring(int width, int height)
 
 QByteArray gifDeclaring(int width, int height)
 {
-    GifSpec spec;
-    spec.screenSize = QSize(width, height);
-    spec.declaredFrameSize = QSize(width, height);
-    return gifBytes(noisyImage(QSize(16, 16), QColor(90, 90, 200), 10), spec);
+    GifSpec options;
+    options.screenSize = QSize(width, height);
+    options.declaredFrameSize = QSize(width, height);
+    return gifBytes(noisyImage(QSize(16, 16), QColor(90, 90, 200), 10), options);
 }
 
 QByteArray textFile()

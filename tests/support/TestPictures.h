@@ -37,8 +37,8 @@ struct JpegSpec {
 };
 
 // The JPEG file's bytes / writes them (throws std::runtime_error when the file cannot be written).
-QByteArray jpegBytes(const JpegSpec& spec);
-void writeJpeg(const QString& path, const JpegSpec& spec);
+QByteArray jpegBytes(const JpegSpec& options);
+void writeJpeg(const QString& path, const JpegSpec& options);
 
 // Encodes an image as a plain JPEG (no EXIF).
 QByteArray encodeJpeg(const QImage& image, int quality = 90);
@@ -57,8 +57,8 @@ struct GifSpec {
 
 // A GIF of `image` (at most 255 distinct colours are kept exactly; further colours are mapped to the
 // nearest kept one). Pixels with alpha 0 become the transparent colour.
-QByteArray gifBytes(const QImage& image, const GifSpec& spec = {});
-void writeGif(const QString& path, const QImage& image, const GifSpec& spec = {});
+QByteArray gifBytes(const QImage& image, const GifSpec& options = {});
+void writeGif(const QString& path, const QImage& image, const GifSpec& options = {});
 
 // A picture with random-ish content (noise over a gradient), for GIFs of realistic size.
 QImage noisyImage(QSize size, QColor colour, int noise = 24, unsigned seed = 1);

@@ -163,10 +163,10 @@ TEST_F(TransferJobTest, WholeTransferEndToEnd)
     saveReport("87654321", 1, QStringLiteral("ซ่อมเสร็จ"));
     saveExpense("12345678", 1);
     saveExpense("87654321", 1);
-    JpegSpec spec;
-    const QByteArray jpeg1 = jpegBytes(spec);
-    spec.seed = 2;
-    const QByteArray jpeg2 = jpegBytes(spec);
+    JpegSpec options;
+    const QByteArray jpeg1 = jpegBytes(options);
+    options.seed = 2;
+    const QByteArray jpeg2 = jpegBytes(options);
     writeBytes(outboxFile("12345678001.jpg"), jpeg1);
     writeBytes(outboxFile("87654321300.jpg"), jpeg2);
     for (const QString& gif : QStringList{"12345678800.gif", "12345678801.gif", "87654321800.gif"})
