@@ -37,11 +37,11 @@ protected:
 
     static void addJpeg(const QString& folderName, const QString& name, QColor colour = QColor(200, 60, 40))
     {
-        JpegSpec spec;
-        spec.width = 64;
-        spec.height = 48;
-        spec.colour = colour;
-        writeJpeg(folder(folderName) + "/" + name, spec);
+        JpegSpec photo;
+        photo.width = 64;
+        photo.height = 48;
+        photo.colour = colour;
+        writeJpeg(folder(folderName) + "/" + name, photo);
     }
 
     // A claim folder of `count` photos named as filing names them.

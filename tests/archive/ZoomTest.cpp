@@ -148,12 +148,12 @@ TEST(PrintHeight, DocumentsByTheCaptionsLastThreeCharactersFillThePage)
 
 TEST_F(ZoomTest, APhotoFillsTheUpperHalfOfTheA4PageAtFullResolution)
 {
-    JpegSpec spec;
-    spec.width = 1600;
-    spec.height = 1200;
-    spec.colour = QColor(40, 90, 160);
-    spec.noise = 10;
-    writeJpeg(inbox() + "/IMG_1.JPG", spec);
+    JpegSpec photo;
+    photo.width = 1600;
+    photo.height = 1200;
+    photo.colour = QColor(40, 90, 160);
+    photo.noise = 10;
+    writeJpeg(inbox() + "/IMG_1.JPG", photo);
     const QString pdf = output.filePath("photo.pdf");
     printPreviewTo(pdf);
 
@@ -219,11 +219,11 @@ TEST_F(ZoomTest, AGifDocumentIsShownWholeOverNearlyTheWholePage)
 
 TEST_F(ZoomTest, APortraitPhotoIsStretchedToTheBox)
 {
-    JpegSpec spec;
-    spec.width = 600;
-    spec.height = 800;
-    spec.colour = QColor(120, 40, 40);
-    writeJpeg(inbox() + "/portrait.jpg", spec);
+    JpegSpec photo;
+    photo.width = 600;
+    photo.height = 800;
+    photo.colour = QColor(120, 40, 40);
+    writeJpeg(inbox() + "/portrait.jpg", photo);
     const QString pdf = output.filePath("portrait.pdf");
     printPreviewTo(pdf);
     EXPECT_TRUE(intake::zoomPicture("c:\\picture\\portrait.jpg", "portrait.jpg"));
