@@ -54,13 +54,19 @@ void check(bool condition, const char* what)
 
 const std::string& folder()
 {
-    static const std::string path = [] {
+    // Kept until the very end of the process, which then removes it.
+    static const std::string* path = [] {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/tevrak-zip-fuzz-XXXXXX";
-        check(::mkdtemp(pattern.data()) != nullptr, "cannot create a work folder");
-        return pattern;
+        auto* created =
+            new std::string(std::string(base && *base ? base : "/tmp") + "/tevrak-zip-fuzz-XXXXXX");
+        check(::mkdtemp(created->data()) != nullptr, "cannot create a work folder");
+        std::atexit([] {
+            ::unlink((folder() + "/input").c_str());
+            ::rmdir(folder().c_str());
+        });
+        return created;
     }();
-    return path;
+    return *path;
 }
 
 } // namespace
