@@ -22,14 +22,8 @@ namespace tevrak::archive {
 
 namespace {
 
-constexpr int slotWidth = 170;
-constexpr int slotHeight = 135;
-constexpr int captionHeight = 19;
-constexpr std::array<int, 3> slotLefts{12, 208, 405};
-constexpr std::array<int, 3> slotTops{10, 181, 352};
 
 const QColor teal(0, 128, 128);
-const QColor grey(128, 128, 128);
 
 const QString notFoundMessage = QStringLiteral("ไม่พบเลขรับแจ้งที่ต้องการ");
 
@@ -112,33 +106,9 @@ void ArchivePage::buildControls(QWidget* tab)
     QWidget::setTabOrder(Edit6, BitBtn7);
     QWidget::setTabOrder(BitBtn7, BitBtn8);
 
-    ScrollBox2 = new QScrollArea(tab);
-    ScrollBox2->setObjectName(QStringLiteral("ScrollBox2"));
-    // The right-hand part of the tab.
-    const int scrollWidth = tab->width() > 400 ? tab->width() - 205 : 595;
-    ScrollBox2->setGeometry(205, 0, scrollWidth, tab->height() > 200 ? tab->height() : 530);
-    auto* area = new QWidget;
-    area->setObjectName(QStringLiteral("ScrollBox2Area"));
-    area->setFixedSize(slotLefts[2] + slotWidth + 12, slotTops[2] + slotHeight + captionHeight + 10);
-    ScrollBox2->setWidget(area);
+    ScrollBox2 = platform::buildThumbnailSlots(tab, QStringLiteral("ScrollBox2"), 12, 16, m_slots);
     ScrollBox2->show();
-    for (int k = 0; k < kSlotsPerPage; ++k) {
-        ArchiveSlot& slot = m_slots[static_cast<size_t>(k)];
-        const int left = slotLefts[static_cast<size_t>(k % 3)];
-        const int top = slotTops[static_cast<size_t>(k / 3)];
-        slot.image = new platform::ImageControl(area);
-        slot.image->setObjectName(QStringLiteral("Image%1").arg(12 + k));
-        slot.image->setGeometry(left, top, slotWidth, slotHeight);
-        slot.image->hide();
-        slot.caption = new platform::PanelControl(QString(), area);
-        slot.caption->setObjectName(QStringLiteral("Panel%1").arg(16 + k));
-        slot.caption->setColors(grey, Qt::white);
-        slot.caption->setLowered(true);
-        QFont small = slot.caption->font();
-        small.setPixelSize(9);
-        slot.caption->setFont(small);
-        slot.caption->setGeometry(left, top + slotHeight, slotWidth, captionHeight);
-        slot.caption->hide();
+    for (const ArchiveSlot& slot : m_slots) {
         // The slot's picture and its caption bar both enlarge the picture.
         platform::PanelControl* caption = slot.caption;
         connect(slot.image, &platform::ImageControl::doubleClicked, this,

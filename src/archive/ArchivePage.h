@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ThumbnailSlots.h"
+
 #include "archive/ArchivePaging.h"
 
 #include <QObject>
@@ -22,10 +24,7 @@ class PanelControl;
 namespace tevrak::archive {
 
 // One picture slot of the archive page: the picture and the caption bar below it.
-struct ArchiveSlot {
-    platform::ImageControl* image = nullptr;
-    platform::PanelControl* caption = nullptr;
-};
+using ArchiveSlot = platform::ThumbnailSlot;
 
 // Tab 2, "old pictures": the claim folders under c:\picture (the outbox
 // included), the pictures of one folder nine at a time with their file names,
@@ -66,7 +65,7 @@ public:
     // The current folder's file list: ordinary files, sorted ignoring case.
     const QStringList& fileList() const { return m_files; }
     const ArchivePaging& paging() const { return m_paging; }
-    const std::array<ArchiveSlot, kSlotsPerPage>& pictureSlots() const { return m_slots; }
+    const platform::ThumbnailSlots& pictureSlots() const { return m_slots; }
 
     // Controls, named as the form names them.
     QWidget* Panel26 = nullptr;                // the folder-list panel
@@ -92,7 +91,7 @@ private:
     void setButtons(PagingButtons buttons);
     PagingButtons buttons() const;
 
-    std::array<ArchiveSlot, kSlotsPerPage> m_slots;
+    platform::ThumbnailSlots m_slots;
     ArchivePaging m_paging;
     QString m_currentFolder;
     QStringList m_files;

@@ -137,8 +137,8 @@ void Filing::Image10DragDrop(QObject* target, QObject* source)
         return;
     }
 
-    const ThumbnailSlot* dropped = nullptr;
-    for (const ThumbnailSlot& slot : m_page.thumbnailSlots()) {
+    const platform::ThumbnailSlot* dropped = nullptr;
+    for (const platform::ThumbnailSlot& slot : m_page.thumbnailSlots()) {
         if (slot.image == source)
             dropped = &slot;
     }
@@ -159,7 +159,7 @@ void Filing::Image10DragDrop(QObject* target, QObject* source)
     Drop(*dropped, *category);
 }
 
-void Filing::Drop(const ThumbnailSlot& slot, const Category& category)
+void Filing::Drop(const platform::ThumbnailSlot& slot, const Category& category)
 {
     QStringList& inbox = m_page.inboxList();
     const qsizetype entry = inbox.indexOf(slot.caption->text());
@@ -183,7 +183,7 @@ QString Filing::RepairGroup(int low, int high, const QString& caption) const
     return nextSequence(m_claimFiles, low, high, m_claimNumber, caption);
 }
 
-void Filing::Batch(const ThumbnailSlot& slot, const Category& category)
+void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category)
 {
     const QString claimFolder = platform::paths::claimFolder(m_claimNumber);
     if (!platform::folderExists(claimFolder))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ThumbnailSlots.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,7 +14,6 @@ struct ProgramValues;
 namespace tevrak::intake {
 
 class InboxPage;
-struct ThumbnailSlot;
 struct CategoryTarget;
 
 // A filing category: the range of its sequence numbers and its caption.
@@ -52,8 +53,8 @@ public:
     const QStringList& FileListBox2() const { return m_claimFiles; }
 
 private:
-    void Drop(const ThumbnailSlot& slot, const Category& category);
-    void Batch(const ThumbnailSlot& slot, const Category& category);
+    void Drop(const platform::ThumbnailSlot& slot, const Category& category);
+    void Batch(const platform::ThumbnailSlot& slot, const Category& category);
     QString RepairGroup(int low, int high, const QString& caption) const;
     const Category* categoryOf(QObject* target) const;
 

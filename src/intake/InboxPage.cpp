@@ -22,14 +22,8 @@ namespace {
 const QString inboxMask = platform::paths::inbox + QStringLiteral("\\*.jpg;") + platform::paths::inbox +
                           QStringLiteral("\\*.gif");
 
-constexpr int slotWidth = 170;
-constexpr int slotHeight = 135;
-constexpr int captionHeight = 19;
-constexpr std::array<int, 3> slotLefts{12, 208, 405};
-constexpr std::array<int, 3> slotTops{10, 181, 352};
 
 const QColor teal(0, 128, 128);
-const QColor grey(128, 128, 128);
 
 QString lastFourUpper(const QString& name) { return name.right(4).toUpper(); }
 
@@ -118,31 +112,9 @@ void InboxPage::buildControls(QWidget* tab)
     connect(BitBtn4, &QPushButton::clicked, this, [this] { platform::guard([this] { BitBtn4Click(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [tab] { tab->window()->close(); });
 
-    ScrollBox1 = new QScrollArea(tab);
-    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
-    ScrollBox1->setGeometry(205, 0, 595, tab->height() > 0 ? tab->height() : 530);
-    auto* area = new QWidget;
-    area->setObjectName(QStringLiteral("ScrollBox1Area"));
-    area->setFixedSize(slotLefts[2] + slotWidth + 12, slotTops[2] + slotHeight + captionHeight + 10);
-    ScrollBox1->setWidget(area);
-    for (int k = 0; k < 9; ++k) {
-        ThumbnailSlot& slot = m_slots[static_cast<size_t>(k)];
-        const int left = slotLefts[static_cast<size_t>(k % 3)];
-        const int top = slotTops[static_cast<size_t>(k / 3)];
-        slot.image = new platform::ImageControl(area);
-        slot.image->setObjectName(QStringLiteral("Image%1").arg(k + 1));
-        slot.image->setGeometry(left, top, slotWidth, slotHeight);
+    ScrollBox1 = platform::buildThumbnailSlots(tab, QStringLiteral("ScrollBox1"), 1, 1, m_slots);
+    for (const ThumbnailSlot& slot : m_slots) {
         slot.image->setDragSource(true);
-        slot.image->hide();
-        slot.caption = new platform::PanelControl(QString(), area);
-        slot.caption->setObjectName(QStringLiteral("Panel%1").arg(k + 1));
-        slot.caption->setColors(grey, Qt::white);
-        slot.caption->setLowered(true);
-        QFont small = slot.caption->font();
-        small.setPixelSize(9);
-        slot.caption->setFont(small);
-        slot.caption->setGeometry(left, top + slotHeight, slotWidth, captionHeight);
-        slot.caption->hide();
         platform::PanelControl* caption = slot.caption;
         connect(caption, &platform::PanelControl::doubleClicked, this, [this, caption] { emit zoomRequested(caption); });
     }

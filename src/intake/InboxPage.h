@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Controls.h"
+#include "platform/ThumbnailSlots.h"
 
 #include <QObject>
 #include <QStringList>
@@ -19,11 +20,7 @@ struct ProgramValues;
 
 namespace tevrak::intake {
 
-// One thumbnail slot of a page: the picture and the caption panel below it.
-struct ThumbnailSlot {
-    platform::ImageControl* image = nullptr;
-    platform::PanelControl* caption = nullptr;
-};
+using ThumbnailSlot = platform::ThumbnailSlot;
 
 // A category target of tab 1: the caption panel and the folder picture that
 // thumbnails are dropped on.
@@ -55,7 +52,7 @@ public:
     void BitBtn2Click();  // Next
     void BitBtn4Click();  // Refresh
 
-    const std::array<ThumbnailSlot, 9>& thumbnailSlots() const { return m_slots; }
+    const platform::ThumbnailSlots& thumbnailSlots() const { return m_slots; }
 
     // Controls, named as the form names them.
     QScrollArea* ScrollBox1 = nullptr;
@@ -85,7 +82,7 @@ private:
 
     ProgramValues& m_values;
     std::function<void()> m_refresh;
-    std::array<ThumbnailSlot, 9> m_slots;
+    platform::ThumbnailSlots m_slots;
     QStringList m_inbox;
     bool m_inboxRead = false;
 };
