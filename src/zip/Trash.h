@@ -4,7 +4,7 @@
 
 namespace tevrak {
 
-// Moves a file into the desktop trash of the freedesktop.org specification:
+// Moves a file into the freedesktop.org desktop trash (the Trash folder standard):
 // the file goes to $XDG_DATA_HOME/Trash/files (XDG_DATA_HOME defaults to
 // ~/.local/share) and a matching .trashinfo with its original path and the
 // deletion time goes to Trash/info, so the desktop's trash can restore it.
