@@ -141,12 +141,6 @@ void InboxPage::Hide()
     }
 }
 
-void InboxPage::Loadpic(const ThumbnailSlot& slot)
-{
-    m_values.ExtensionText = lastFourUpper(m_values.CurrentFileName);
-    showInSlot(slot, imaging::loadThumbnail(inboxFile(m_values.CurrentFileName)));
-}
-
 void InboxPage::showInSlot(const ThumbnailSlot& slot, const QImage& picture)
 {
     slot.image->setPicture(picture);

@@ -45,8 +45,6 @@ public:
     void readInboxList();
 
     void Hide();
-    // Loads the file named by CurrentFileName into the slot.
-    void Loadpic(const ThumbnailSlot& slot);
     // The first page: slots 1 to 9 from inbox entries 0 to 8.
     void buildFirstPage();
     void BitBtn2Click();  // Next
