@@ -30,14 +30,9 @@ for i in $(seq 0 199); do
   head -c 51200 /dev/urandom > "$work/local/small/$(printf 'f%03d' "$i")"
 done
 
-/usr/bin/python3 "$source_dir/scripts/ftp-server" "$work/server" 0 --quiet > "$work/server.out" 2> "$work/server.err" &
-server_pid=$!
-for _ in $(seq 1 100); do
-  grep -q "listening on" "$work/server.out" 2>/dev/null && break
-  sleep 0.1
-done
-port=$(sed -n 's/^listening on 127.0.0.1:\([0-9]*\)$/\1/p' "$work/server.out")
-[ -n "$port" ] || { echo "server did not start"; cat "$work/server.err"; exit 1; }
+# shellcheck source=../start-ftp-server.sh
+. "$here/../start-ftp-server.sh"
+start_ftp_server "$work/server"
 echo "server on 127.0.0.1:$port, file ${size_mb} MiB, $rounds rounds"
 
 for round in $(seq 1 "$rounds"); do
