@@ -215,6 +215,14 @@ void copyRange(int in, std::uint64_t inOffset, int out, std::uint64_t outOffset,
     }
 }
 
+// Starts writing a range of the new archive to disk without waiting for it,
+// so that the flush that ends the run finds little left to do.
+void startWriteback(int fd, std::uint64_t offset, std::uint64_t length)
+{
+    if (length > 0)
+        ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
 void syncFolder(const std::string& folder)
 {
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -224,16 +232,17 @@ void syncFolder(const std::string& folder)
 
 } // namespace
 
-// Buffers and the zlib state, kept by a TZip between runs so that packing
-// many files one run at a time allocates nothing new.
-class ZipDeflater {
+// What a TZip keeps between runs: the buffers and the zlib state, so that
+// packing many files one run at a time allocates nothing new, and the last
+// handle on the archive the latest run replaced.
+class ZipWorkspace {
 public:
     std::vector<unsigned char> input = std::vector<unsigned char>(BufferSize);
     std::vector<unsigned char> output = std::vector<unsigned char>(BufferSize);
     std::vector<unsigned char> write = std::vector<unsigned char>(BufferSize);
     z_stream stream{};
 
-    ~ZipDeflater()
+    ~ZipWorkspace()
     {
         if (level_ >= 0)
             ::deflateEnd(&stream);
@@ -255,8 +264,22 @@ public:
         level_ = level;
     }
 
+    // The archive a run replaced stays open until it has been renamed over,
+    // so that the rename is quick; closing that last handle frees the old
+    // file's blocks, which takes milliseconds for a large archive. That
+    // happens on a helper thread while the caller goes on (typically with
+    // the next file's run); the next release, or the end of the TZip, waits
+    // for it.
+    void releaseReplaced(int fd)
+    {
+        if (closer_.joinable())
+            closer_.join();
+        closer_ = std::jthread([fd] { ::close(fd); });
+    }
+
 private:
     int level_ = -1;
+    std::jthread closer_; // last member: joined before the rest goes
 };
 
 namespace {
@@ -291,6 +314,7 @@ public:
     void flush()
     {
         writeAllAt(fd_, buffer_.data(), used_, flushed_);
+        startWriteback(fd_, flushed_, used_);
         flushed_ += used_;
         used_ = 0;
     }
@@ -321,6 +345,7 @@ public:
     {
         flush();
         copyRange(in, offset, fd_, flushed_, length, scratch);
+        startWriteback(fd_, flushed_, length);
         flushed_ += length;
     }
 
@@ -337,7 +362,7 @@ private:
 // temporary file live here and nowhere else.
 class ZipRun {
 public:
-    ZipRun(TZip& zip, ZipDeflater& work) : zip_(zip), work_(work) {}
+    ZipRun(TZip& zip, ZipWorkspace& work) : zip_(zip), work_(work) {}
     ~ZipRun()
     {
         if (!tempPath_.empty())
@@ -415,7 +440,7 @@ private:
     void removeSources();
 
     TZip& zip_;
-    ZipDeflater& work_;
+    ZipWorkspace& work_;
     std::string archivePath_;
     std::string archiveFolder_;
     bool archiveExisted_ = false;
@@ -960,6 +985,8 @@ void ZipRun::install(Fd& temp)
     else
         tempPath_.clear();
     syncFolder(archiveFolder_);
+    if (oldFd_)
+        work_.releaseReplaced(oldFd_.release());
 }
 
 // Move mode: the files now held by the archive go to the trash, each only if
@@ -1052,12 +1079,13 @@ int ZipRun::execute()
         std::exception_ptr copyFailure;
         std::jthread copier; // declared after `temp`: joined before the file is closed
         if (!copies.empty()) {
-            copier = std::jthread([&copies, &copyFailure, prefixEnd, in = oldFd_.get(), to = temp.get()] {
+            copier = std::jthread([&copies, &copyFailure, in = oldFd_.get(), to = temp.get()] {
                 try {
                     std::vector<unsigned char> scratch;
-                    for (const Copy& c : copies)
+                    for (const Copy& c : copies) {
                         copyRange(in, c.from, to, c.to, c.length, scratch);
-                    ::sync_file_range(to, 0, static_cast<off_t>(prefixEnd), SYNC_FILE_RANGE_WRITE);
+                        startWriteback(to, c.to, c.length);
+                    }
                 } catch (...) {
                     copyFailure = std::current_exception();
                 }
@@ -1080,7 +1108,6 @@ int ZipRun::execute()
             copier.join();
         if (copyFailure)
             std::rethrow_exception(copyFailure);
-        oldFd_.reset();
         if (stored_ == 0) {
             removeSources();
             return 0;
@@ -1134,9 +1161,9 @@ int TZip::Compress()
     running_ = true;
     int result = 0;
     try {
-        if (!deflater_)
-            deflater_ = std::make_unique<ZipDeflater>();
-        ZipRun run(*this, *deflater_);
+        if (!workspace_)
+            workspace_ = std::make_unique<ZipWorkspace>();
+        ZipRun run(*this, *workspace_);
         result = run.execute();
     } catch (const std::exception& failure) {
         // Anything else (an event handler that threw, zlib out of memory):

@@ -8,7 +8,7 @@
 
 namespace tevrak {
 
-class ZipDeflater;
+class ZipWorkspace;
 class ZipRun;
 
 // Error codes announced through TZip::OnError. The first five are the codes
@@ -150,7 +150,7 @@ private:
     std::string archiveFile_;
     std::uint64_t sizeLimit_ = 0xFFFFFFFFull;
     bool running_ = false;
-    std::unique_ptr<ZipDeflater> deflater_; // buffers and zlib state kept between runs
+    std::unique_ptr<ZipWorkspace> workspace_; // buffers, zlib state and the like, kept between runs
 };
 
 } // namespace tevrak

@@ -370,6 +370,40 @@ TEST_F(ZipUpdateTest, ArchiveIsNeverHalfWrittenUnderItsName)
     expectReadersAccept(archive, 2);
 }
 
+// Handles this process holds on files in `folder` that have been removed.
+int removedFilesHeldOpen(const std::string& folder)
+{
+    int held = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code failed;
+        const std::string target = std::filesystem::read_symlink(e.path(), failed).string();
+        if (!failed && target.rfind(folder + "/", 0) == 0 && target.ends_with(" (deleted)"))
+            ++held;
+    }
+    return held;
+}
+
+// Every run replaces the archive; the replaced file is let go (its disk space
+// given back) by the next run at the latest, and all of them by the end of
+// the TZip: a long-lived writer never piles up removed archives.
+TEST_F(ZipUpdateTest, ReplacedArchivesAreLetGo)
+{
+    const std::string archive = out + "/12345678.Zip";
+    {
+        TZip zip;
+        zip.SetArchiveFile(archive);
+        for (int i = 0; i < 5; ++i) {
+            const std::string name = "doc" + std::to_string(i) + ".bin";
+            put(name, randomBytes(200000, static_cast<unsigned>(i + 1)));
+            zip.FileSpec = {src + "/" + name};
+            ASSERT_EQ(zip.Compress(), 1);
+            EXPECT_LE(removedFilesHeldOpen(out), 1) << "after run " << i + 1;
+        }
+    }
+    EXPECT_EQ(removedFilesHeldOpen(out), 0);
+    expectReadersAccept(archive, 5);
+}
+
 // A write that fails half-way (here: the file size limit of the process,
 // standing in for a full disk) leaves the old archive and every source file.
 TEST_F(ZipUpdateTest, FailedWriteLeavesEverythingAsItWas)
