@@ -77,20 +77,7 @@ int makePhotos(const QString& root)
                                      .arg(i, 3, 10, QLatin1Char('0'));
             if (QFileInfo(path).size() > 0)
                 continue;
-            test::JpegSpec photo;
-            photo.width = 4000;
-            photo.height = 3000;
-            photo.quality = 92;
-            photo.noise = 18;
-            photo.seed = unsigned(i);
-            photo.colour = QColor(60 + 15 * i, 120, 200 - 12 * i);
-            if (exif) {
-                photo.orientation = 1;
-                photo.makerNoteBytes = 24000;
-                photo.thumbnailSize = QSize(160, 120);
-                photo.thumbnailColour = photo.colour;
-            }
-            test::writeJpeg(path, photo);
+            test::writeJpeg(path, test::cameraPhoto(i, exif));
             std::printf("%s %.1f MB\n", qPrintable(path), QFileInfo(path).size() / 1e6);
         }
     }

@@ -39,22 +39,7 @@ int makePhotos(const QString& dir)
             const QString path = QStringLiteral("%1/%2/IMG_%3.jpg").arg(dir, QLatin1String(kind)).arg(i);
             if (QFileInfo(path).size() > 0)
                 continue;
-            test::JpegSpec options;
-            options.width = 4000;
-            options.height = 3000;
-            options.quality = 92;
-            options.noise = 18;
-            options.seed = unsigned(i);
-            options.colour = QColor(60 + 15 * i, 120, 200 - 12 * i);
-            if (exif) {
-                // What a camera writes: orientation, an Exif sub-IFD with a maker note, a 160 x 120
-                // thumbnail.
-                options.orientation = 1;
-                options.makerNoteBytes = 24000;
-                options.thumbnailSize = QSize(160, 120);
-                options.thumbnailColour = options.colour;
-            }
-            test::writeJpeg(path, options);
+            test::writeJpeg(path, test::cameraPhoto(i, exif));
             std::printf("%s %.1f MB\n", qPrintable(path), QFileInfo(path).size() / 1e6);
         }
     }

@@ -190,6 +190,24 @@ QByteArray encodeJpeg(const QImage& image, int quality)
                     [&](int y, JSAMPLE* row) { std::copy_n(rgb.constScanLine(y), rgb.width() * 3, row); });
 }
 
+JpegSpec cameraPhoto(int index, bool cameraExif)
+{
+    JpegSpec photo;
+    photo.width = 4000;
+    photo.height = 3000;
+    photo.quality = 92;
+    photo.noise = 18;
+    photo.seed = unsigned(index);
+    photo.colour = QColor(60 + 15 * index, 120, 200 - 12 * index);
+    if (cameraExif) {
+        photo.orientation = 1;
+        photo.makerNoteBytes = 24000;
+        photo.thumbnailSize = QSize(160, 120);
+        photo.thumbnailColour = photo.colour;
+    }
+    return photo;
+}
+
 QByteArray jpegBytes(const JpegSpec& options)
 {
     QByteArray app1;

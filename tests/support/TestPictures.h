@@ -36,6 +36,11 @@ struct JpegSpec {
     int makerNoteBytes = 0;
 };
 
+// A 12-MP (4000 x 3000) camera photograph of quality 92, number `index` of a series (its colour and
+// noise vary with it); with `cameraExif`, what a camera writes besides: orientation, an Exif sub-IFD
+// with a maker note and a 160 x 120 thumbnail.
+JpegSpec cameraPhoto(int index, bool cameraExif);
+
 // The JPEG file's bytes / writes them (throws std::runtime_error when the file cannot be written).
 QByteArray jpegBytes(const JpegSpec& options);
 void writeJpeg(const QString& path, const JpegSpec& options);
