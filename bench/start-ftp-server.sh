@@ -3,7 +3,7 @@
 # and sets server_pid and port. Expects source_dir (the repository) and work
 # (a scratch folder) to be set.
 start_ftp_server() {
-  /usr/bin/python3 "$source_dir/scripts/ftp-server" "$1" 0 --quiet > "$work/server.out" 2> "$work/server.err" &
+  /usr/bin/python3 "$source_dir/scripts/ftp-server" "$1" 0 --quiet --demo > "$work/server.out" 2> "$work/server.err" &
   server_pid=$!
   for _ in $(seq 1 100); do
     grep -q "listening on" "$work/server.out" 2>/dev/null && break

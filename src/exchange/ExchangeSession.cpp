@@ -1,6 +1,10 @@
 #include "exchange/ExchangeSession.h"
 
+#include "exchange/BranchDownload.h"
 #include "exchange/DownloadNames.h"
+#include "exchange/FailureReason.h"
+#include "exchange/OutboxUpload.h"
+#include "exchange/ServerFolder.h"
 #include "mainwindow/ProgramValues.h"
 #include "platform/DriveC.h"
 #include "platform/Error.h"
@@ -10,6 +14,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace tevrak::exchange {
 
@@ -18,11 +23,6 @@ namespace {
 const QString outboxMask =
     QStringLiteral("c:\\picture\\transfer\\*.Jpg;c:\\picture\\transfer\\*.Zip;c:\\picture\\transfer\\*.db;"
                    "c:\\picture\\transfer\\*.px");
-
-std::string fileSystemPath(const QString& localPath)
-{
-    return QFile::encodeName(localPath).toStdString();
-}
 
 // The first line of the branch file, as the bytes it holds (the Thai code page).
 std::string readBranch()
@@ -42,9 +42,9 @@ std::string readBranch()
     return content.left(end).toStdString();
 }
 
-bool refusedAsEmpty(const EFtpReplyError& error)
+QString shown(const std::string& serverBytes)
 {
-    return error.NumericCode() == 450 || error.NumericCode() == 550;
+    return QString::fromUtf8(FtpDisplayText(serverBytes));
 }
 
 } // namespace
@@ -55,18 +55,13 @@ ExchangeSession::ExchangeSession(ProgramValues& values) : m_values(values)
     m_link.Port = platform::ftpPort();
     m_link.Passive = false;
     m_link.TransferType = ftBinary;
-    m_link.OnProgress = [this](const TTransferProgress&) { keepAlive(); };
-}
-
-void ExchangeSession::keepAlive()
-{
-    (Observer ? Observer : &m_silent)->keepAlive();
+    m_link.OnProgress = [this](const TTransferProgress&) { observer().keepAlive(); };
 }
 
 bool ExchangeSession::run()
 {
     m_failure.clear();
-    ExchangeObserver& observer = Observer ? *Observer : m_silent;
+    m_step.clear();
     bool uploading = false;
     try {
         m_link.Username = Username.toStdString();
@@ -79,41 +74,55 @@ bool ExchangeSession::run()
         download();
         return true;
     } catch (const std::exception& error) {
-        m_failure = QString::fromUtf8(error.what());
+        m_failure = failureReason(m_step, error, m_link.ReadTimeout > 0 ? m_link.ReadTimeout : 60000);
     } catch (...) {
-        m_failure = QStringLiteral("Unknown error");
+        m_failure = m_step + QStringLiteral(": unknown error.");
     }
     if (uploading)
-        observer.uploadEnded();
+        observer().uploadEnded();
     return false;
+}
+
+void ExchangeSession::connect()
+{
+    m_step = QStringLiteral("Connecting to the insurer's server %1:%2")
+                 .arg(QString::fromStdString(m_link.Host))
+                 .arg(m_link.Port);
+    m_link.OpenControl(true);
 }
 
 void ExchangeSession::upload()
 {
-    ExchangeObserver& observer = Observer ? *Observer : m_silent;
-    m_link.OpenControl(true);
-    m_link.ChangeDirectory("Claim/" + serverName(m_values.GarageName));
+    connect();
+    const std::string garageFolder = "Claim/" + serverName(m_values.GarageName);
+    m_step = QStringLiteral("Opening the garage's folder \"%1\" on the server").arg(shown(garageFolder));
+    m_link.ChangeDirectory(garageFolder);
 
     // Taken once: files that arrive in the outbox from now on wait for the next exchange.
     const QStringList names = platform::listFiles(outboxMask);
-    observer.uploadStarting(int(names.size()));
+    m_step = QStringLiteral("Listing the garage's folder \"%1\" on the server").arg(shown(garageFolder));
+    OutboxUpload sender(m_link, namesHeld(listServerFolder(m_link)), Merger);
+
+    observer().uploadStarting(int(names.size()));
     for (const QString& name : names) {
         m_values.CurrentFileName = name;
-        observer.uploadingFile(name);
+        observer().uploadingFile(name);
+        m_step = QStringLiteral("Sending \"%1\"").arg(name);
         const QString local = platform::localPath(platform::paths::outbox + QLatin1Char('\\') + name);
-        m_link.StoreFile(fileSystemPath(local), serverName(name), true);
+        const std::uint64_t sent = sender.send(local, name, serverName(name));
         QFile::remove(local);
-        observer.fileUploaded();
+        observer().fileUploaded();
+        observer().fileSent(name, sent);
     }
-    observer.uploadEnded();
+    observer().uploadEnded();
     m_link.CloseControl();
 }
 
 void ExchangeSession::download()
 {
-    ExchangeObserver& observer = Observer ? *Observer : m_silent;
+    m_step = QStringLiteral("Reading the branch registration");
     if (!platform::fileExists(platform::paths::branchFile))
-        observer.branchMissing();
+        observer().branchMissing();
 
     // Named once: a run that passes midnight keeps filing into the same day folder.
     m_dayFolder =
@@ -126,63 +135,31 @@ void ExchangeSession::download()
         throw Error(QStringLiteral("Unable to set current directory to \"%1\"").arg(all));
     const std::string branch = readBranch();
 
-    m_link.OpenControl(true);
-    m_link.ChangeDirectory("Claim/Download3/" + branch);
-    const std::vector<std::string> listed = listDownloadFolder(m_link);
+    connect();
+    const std::string branchFolder = "Claim/Download3/" + branch;
+    m_step = QStringLiteral("Opening the branch's folder \"%1\" on the server").arg(shown(branchFolder));
+    m_link.ChangeDirectory(branchFolder);
+    m_step = QStringLiteral("Listing the branch's folder \"%1\" on the server").arg(shown(branchFolder));
+    const std::vector<std::string> listed = listServerFolder(m_link);
+
+    const QString day = platform::localPath(m_dayFolder);
+    BranchDownload receiver(m_link, day);
     for (const std::string& name : listed) {
-        const std::optional<QString> local = localDownloadName(name);
+        const std::optional<QString> local = receiver.claimLocalName(name);
         if (!local)
             continue;
         m_values.CurrentFileName = *local;
-        fetch(name, *local);
-        observer.openDownload(platform::localPath(m_dayFolder + QLatin1Char('\\') + *local),
-                              platform::localPath(m_dayFolder));
+        m_step = QStringLiteral("Receiving \"%1\"").arg(shown(name));
+        if (!receiver.fetch(name, *local))
+            continue; // a folder: it stays on the server
+        const QString received = day + QLatin1Char('/') + *local;
+        platform::copyFile(m_dayFolder + QLatin1Char('\\') + *local,
+                           platform::paths::loadAll + QLatin1Char('\\') + *local);
+        observer().fileReceived(*local, quint64(QFileInfo(received).size()));
+        observer().openDownload(received, day);
     }
+    m_step = QStringLiteral("Closing the connection");
     m_link.CloseControl();
-}
-
-void ExchangeSession::fetch(const std::string& listedName, const QString& localName)
-{
-    const QString day = platform::localPath(m_dayFolder);
-    const QString target = day + QLatin1Char('/') + localName;
-    // The download lands under a hidden name and takes its own name only when
-    // complete, so nobody opens half a file.
-    const QString partial = day + QStringLiteral("/.") + localName + QStringLiteral(".part");
-    try {
-        m_link.RetrieveFile(listedName, fileSystemPath(partial), true, false);
-    } catch (...) {
-        QFile::remove(partial);
-        throw;
-    }
-    QFile::remove(target);
-    if (!QFile::rename(partial, target)) {
-        QFile::remove(partial);
-        throw Error(QStringLiteral("Cannot create file \"%1\"").arg(target));
-    }
-    m_link.RemoveFile(listedName);
-    platform::copyFile(m_dayFolder + QLatin1Char('\\') + localName,
-                       platform::paths::loadAll + QLatin1Char('\\') + localName);
-}
-
-std::vector<std::string> ExchangeSession::listDownloadFolder(TFtpLink& link)
-{
-    std::vector<std::string> names;
-    try {
-        link.ListNames(&names, "*.*", false);
-        return names;
-    } catch (const EFtpReplyError& refused) {
-        if (!refusedAsEmpty(refused))
-            throw;
-    }
-    names.clear();
-    try {
-        link.ListNames(&names, "", false);
-    } catch (const EFtpReplyError& refused) {
-        if (!refusedAsEmpty(refused))
-            throw;
-        names.clear();
-    }
-    return names;
 }
 
 } // namespace tevrak::exchange

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/ServerCopy.h"
 #include "ftp/FtpLink.h"
 
 #include <QString>
@@ -21,6 +22,10 @@ public:
     virtual void uploadStarting(int /*fileCount*/) {}
     virtual void uploadingFile(const QString& /*name*/) {}
     virtual void fileUploaded() {}
+    // A file went to the server (bytes: what went over the line for it, 0
+    // when the server already held it), or came down into the day folder.
+    virtual void fileSent(const QString& /*name*/, quint64 /*bytes*/) {}
+    virtual void fileReceived(const QString& /*name*/, quint64 /*bytes*/) {}
     // The upload phase is over, finished or failed.
     virtual void uploadEnded() {}
     // Called often while data moves: a chance to repaint the windows.
@@ -32,13 +37,16 @@ public:
 };
 
 // One exchange with the insurer's server: the outbox goes up to the garage's
-// folder (each file appended, then removed from the outbox), then the files
+// folder (see OutboxUpload: nothing on the server is ever made unreadable or
+// dropped; each file is removed from the outbox once sent), then the files
 // waiting in the branch's download folder come down into c:\LOAD\<dd-mm-yy>
-// and c:\LOAD\ALL, are removed from the server and opened.
+// and c:\LOAD\ALL, are removed from the server once they are whole on disk,
+// and are opened.
 //
 // run() never throws: any failure ends the exchange at that step and run()
-// returns false (failure() keeps the reason). What was done before stays done:
-// files sent are gone from the outbox, files fetched are in the day folder.
+// returns false; failure() says what the exchange was doing and why it
+// failed. What was done before stays done: files sent are gone from the
+// outbox, files fetched are in the day folder.
 class ExchangeSession {
 public:
     explicit ExchangeSession(ProgramValues& values);
@@ -54,6 +62,9 @@ public:
     // a server that stops answering ends the exchange instead of hanging it.
     int ReadTimeout = 60000;
     ExchangeObserver* Observer = nullptr;
+    // Combines an outbox file with a different server copy of the same name
+    // (claim archives, export tables); without one, such a file is a conflict.
+    ServerCopyMerger* Merger = nullptr;
 
     bool run();
 
@@ -62,21 +73,16 @@ public:
     // The day folder of the last run that got that far ("c:\LOAD\dd-mm-yy").
     const QString& dayFolder() const { return m_dayFolder; }
 
-    // The names of the download folder as the server lists them: "NLST *.*";
-    // when that is refused (450 or 550: servers that do not expand wildcards,
-    // or that report an empty folder so), a plain "NLST"; when that too is
-    // refused with 450 or 550, the folder counts as empty.
-    static std::vector<std::string> listDownloadFolder(TFtpLink& link);
-
 private:
     void upload();
     void download();
-    void fetch(const std::string& listedName, const QString& localName);
-    void keepAlive();
+    void connect();
+    ExchangeObserver& observer() { return Observer ? *Observer : m_silent; }
 
     ProgramValues& m_values;
     TFtpLink m_link;
     ExchangeObserver m_silent;
+    QString m_step; // what the exchange is doing, for the failure's reason
     QString m_failure;
     QString m_dayFolder;
 };

@@ -100,6 +100,33 @@ EFtpFileError::EFtpFileError(const std::string& what, const std::string& path, i
 {
 }
 
+namespace {
+
+// The command with its line breaks and NULs made visible.
+std::string visibleControlCharacters(const std::string& command)
+{
+    std::string shown;
+    for (const char c : command) {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else if (c == '\0')
+            shown += "\\0";
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+} // namespace
+
+EFtpBadCommandText::EFtpBadCommandText(const std::string& command)
+    : EFtpError("The name \"" + FtpDisplayText(visibleControlCharacters(command.substr(command.find(' ') + 1))) +
+                "\" holds a line break or NUL character and cannot be sent to the server.")
+{
+}
+
 EFtpBadPassiveReply::EFtpBadPassiveReply(const TServerReply& reply)
     : EFtpError("Invalid passive reply: " + FtpDisplayText(reply.JoinedText()))
 {

@@ -99,6 +99,27 @@ public:
     EFtpNoData() : EFtpError("No data to read.") {}
 };
 
+// A command whose argument holds CR, LF or NUL: sent as it is, the server
+// would read it as two commands. Nothing is sent.
+class EFtpBadCommandText : public EFtpError {
+public:
+    explicit EFtpBadCommandText(const std::string& command);
+};
+
+// A reply of more lines, or a listing of more bytes, than a server ever needs.
+class EFtpTooLarge : public EFtpError {
+public:
+    explicit EFtpTooLarge(const std::string& what) : EFtpError(what) {}
+};
+
+// A download that the server did not deliver whole: it answered without a
+// data connection, reported the transfer aborted (426/450), or closed the
+// data connection before the size it announced.
+class EFtpIncompleteTransfer : public EFtpError {
+public:
+    explicit EFtpIncompleteTransfer(const std::string& what) : EFtpError(what) {}
+};
+
 // A passive-mode reply (227/229) whose address cannot be understood.
 class EFtpBadPassiveReply : public EFtpError {
 public:

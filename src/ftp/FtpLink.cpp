@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <optional>
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -16,13 +17,20 @@ namespace tevrak {
 namespace {
 
 // A local file being stored: opened for reading, others may read and write it.
+// With a start offset, the file from that byte on (the rest of a file whose
+// beginning the server already holds).
 class TFileSource : public TDataSource {
 public:
-    explicit TFileSource(const std::string& path) : path_(path)
+    TFileSource(const std::string& path, std::uint64_t startAt) : path_(path), startAt_(startAt)
     {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0)
             throw EFtpFileError("Cannot open file", path, errno);
+        if (startAt_ > 0 && ::lseek(fd_, static_cast<off_t>(startAt_), SEEK_SET) < 0) {
+            const int error = errno;
+            ::close(fd_);
+            throw EFtpFileError("Cannot read file", path, error);
+        }
     }
     ~TFileSource() override { ::close(fd_); }
     std::uint64_t Size() override
@@ -30,7 +38,8 @@ public:
         struct stat info {};
         if (::fstat(fd_, &info) != 0)
             throw EFtpFileError("Cannot read file", path_, errno);
-        return static_cast<std::uint64_t>(info.st_size);
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        return size > startAt_ ? size - startAt_ : 0;
     }
     size_t Read(char* data, size_t size) override
     {
@@ -45,6 +54,7 @@ public:
 
 private:
     std::string path_;
+    std::uint64_t startAt_ = 0;
     int fd_ = -1;
 };
 
@@ -78,11 +88,38 @@ private:
     int fd_ = -1;
 };
 
-class TStringSink : public TDataSink {
+// A listing collected in memory, up to a size no real folder listing reaches.
+class TListingSink : public TDataSink {
 public:
-    void Write(const char* data, size_t size) override { text.append(data, size); }
+    static constexpr size_t Limit = 16u << 20;
+    void Write(const char* data, size_t size) override
+    {
+        if (text.size() + size > Limit)
+            throw EFtpTooLarge("The server's listing is larger than 16 MiB.");
+        text.append(data, size);
+    }
     std::string text;
 };
+
+// The size a preliminary reply announces, as in "150 Opening BINARY mode data
+// connection for x.pdf (1234 bytes).": the last "(<digits> bytes" in its text.
+std::optional<std::uint64_t> announcedSize(const TServerReply& reply)
+{
+    const std::string text = reply.JoinedText();
+    std::optional<std::uint64_t> found;
+    for (size_t open = text.find('('); open != std::string::npos; open = text.find('(', open + 1)) {
+        size_t i = open + 1;
+        std::uint64_t value = 0;
+        size_t digits = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 19) {
+            value = value * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+            ++digits;
+        }
+        if (digits > 0 && text.compare(i, 6, " bytes") == 0)
+            found = value;
+    }
+    return found;
+}
 
 bool isCompletion(int code)
 {
@@ -198,9 +235,10 @@ void TFtpLink::RemoveFile(const std::string& remoteName)
     SendCommand("DELE " + remoteName, {250});
 }
 
-void TFtpLink::StoreFile(const std::string& localPath, const std::string& remoteName, bool append)
+void TFtpLink::StoreFile(const std::string& localPath, const std::string& remoteName, bool append,
+                         std::uint64_t startAt)
 {
-    TFileSource source(localPath);
+    TFileSource source(localPath, startAt);
     std::string command;
     if (remoteName.empty())
         command = "STOU ";
@@ -218,13 +256,39 @@ void TFtpLink::RetrieveFile(const std::string& remoteName, const std::string& lo
         throw EFtpDestinationExists();
     const bool append = resume && exists && S_ISREG(info.st_mode) && info.st_size > 0;
     TFileSink sink(localPath, append);
-    TransferIn("RETR " + remoteName, sink, append ? static_cast<std::uint64_t>(info.st_size) : 0);
+    TransferIn("RETR " + remoteName, sink, append ? static_cast<std::uint64_t>(info.st_size) : 0,
+               TDelivery::Whole);
+}
+
+std::optional<std::uint64_t> TFtpLink::FileSize(const std::string& remoteName)
+{
+    const int code = SendCommand("SIZE " + remoteName);
+    if (code == 213) {
+        const std::string text =
+            LastReply().Text.empty() ? std::string() : TServerReply::Trim(LastReply().Text.front());
+        std::uint64_t value = 0;
+        size_t digits = 0;
+        for (; digits < text.size() && digits < 19 && text[digits] >= '0' && text[digits] <= '9'; ++digits)
+            value = value * 10 + static_cast<std::uint64_t>(text[digits] - '0');
+        if (digits > 0 && digits == text.size())
+            return value;
+        return std::nullopt;
+    }
+    if (code >= 500 && code <= 599)
+        return std::nullopt; // not offered, not allowed here, or not a plain file
+    throw EFtpReplyError(LastReply());
+}
+
+void TFtpLink::Rename(const std::string& from, const std::string& to)
+{
+    SendCommand("RNFR " + from, {350});
+    SendCommand("RNTO " + to, {250});
 }
 
 void TFtpLink::ListNames(std::vector<std::string>* destination, const std::string& specifier, bool details)
 {
     const std::string command = TServerReply::Trim(std::string(details ? "LIST " : "NLST ") + specifier);
-    TStringSink listing;
+    TListingSink listing;
     TransferIn(command, listing);
     if (destination)
         *destination = SplitListing(listing.text);
@@ -250,6 +314,13 @@ std::vector<std::string> TFtpLink::SplitListing(const std::string& text)
     if (start < end)
         lines.push_back(text.substr(start, end - start));
     return lines;
+}
+
+void TFtpLink::RequireSendable(const std::string& command)
+{
+    // Checked before the data connection is announced, so nothing at all goes out.
+    if (command.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        throw EFtpBadCommandText(command);
 }
 
 void TFtpLink::SendPortCommand(const TDataListener& listener)
@@ -323,15 +394,27 @@ TFtpLink::TArrival TFtpLink::AwaitDataConnection(bool upload)
         dataLink_ = passiveLink_.get();
         return TArrival::Connected;
     }
-    const auto result = listener_->WaitForConnection(DataConnectTimeout, PeerAddress(), Handle());
+    // A reply that came in with the preliminary one already sits in the input
+    // buffer, where waiting on the socket would not see it. A server sends its
+    // completion only after its data connection is made, so a connection
+    // waiting to be accepted still goes first.
+    auto result = TDataListener::TWaitResult::ControlReadable;
+    if (BufferedBytes() == 0)
+        result = listener_->WaitForConnection(DataConnectTimeout, PeerAddress(), Handle());
+    else if (listener_->WaitForConnection(1, PeerAddress()) == TDataListener::TWaitResult::Accepted)
+        result = TDataListener::TWaitResult::Accepted;
     if (result == TDataListener::TWaitResult::TimedOut)
         throw EFtpDataTimeout();
     if (result == TDataListener::TWaitResult::ControlReadable) {
         // The server answered instead of connecting: either an error, or (for
         // an empty download) the completion without a data connection.
         int code = ReadReply();
-        if (code == 426 || code == 450)
+        if (code == 426 || code == 450) {
+            const TServerReply aborted = LastReply();
             code = ReadReply({226, 225});
+            if (!upload)
+                throw EFtpReplyError(aborted);
+        }
         if (!isCompletion(code) || upload)
             throw EFtpReplyError(LastReply());
         return TArrival::AnsweredWithoutData;
@@ -348,11 +431,15 @@ void TFtpLink::CloseDataChannel()
     passiveLink_.reset();
 }
 
-void TFtpLink::ReadCompletion()
+bool TFtpLink::ReadCompletion()
 {
     const int code = ReadReply({225, 226, 250, 426, 450});
-    if (code == 426 || code == 450)
-        ReadReply({226, 225});
+    if (code != 426 && code != 450)
+        return true;
+    const TServerReply aborted = LastReply();
+    ReadReply({226, 225});
+    lastAbort_ = aborted;
+    return false;
 }
 
 void TFtpLink::Report(bool upload, std::uint64_t done, std::uint64_t total)
@@ -370,20 +457,24 @@ char* TFtpLink::Block(size_t size)
     return block_.get();
 }
 
-void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, std::uint64_t restartAt)
+void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, std::uint64_t restartAt,
+                          TDelivery delivery)
 {
     bool answered = false;
+    std::optional<std::uint64_t> announced;
+    std::uint64_t done = 0;
+    RequireSendable(command);
     try {
         OpenDataChannel();
         if (restartAt > 0)
             SendCommand("REST " + std::to_string(restartAt), {350});
         SendCommand(command, {125, 150, 154});
+        announced = announcedSize(LastReply());
         if (AwaitDataConnection(false) == TArrival::AnsweredWithoutData) {
             answered = true;
         } else {
             const size_t size = static_cast<size_t>(RecvBufferSize > 0 ? RecvBufferSize : 32768);
             char* block = Block(size);
-            std::uint64_t done = 0;
             for (;;) {
                 const size_t received = dataLink_->ReceiveBlock(block, size);
                 if (received == 0)
@@ -398,12 +489,23 @@ void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, st
         throw;
     }
     CloseDataChannel();
-    if (!answered)
-        ReadCompletion();
+    const bool completed = answered || ReadCompletion();
+    if (delivery == TDelivery::AsReported)
+        return;
+    if (answered)
+        throw EFtpIncompleteTransfer("The server reported the transfer complete without sending any data (" +
+                                     FtpDisplayText(TServerReply::Trim(LastReply().JoinedText())) + ").");
+    if (!completed)
+        throw EFtpIncompleteTransfer("The server broke the transfer off (" +
+                                     FtpDisplayText(TServerReply::Trim(lastAbort_.JoinedText())) + ").");
+    if (announced && restartAt + done != *announced)
+        throw EFtpIncompleteTransfer("The server sent " + std::to_string(restartAt + done) + " of the " +
+                                     std::to_string(*announced) + " bytes it announced.");
 }
 
 void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
 {
+    RequireSendable(command);
     const std::uint64_t total = source.Size();
     try {
         OpenDataChannel();
@@ -426,7 +528,10 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
         throw;
     }
     CloseDataChannel();
-    ReadCompletion();
+    // An upload the server broke off is not stored, whatever reply follows.
+    if (!ReadCompletion())
+        throw EFtpIncompleteTransfer("The server broke the transfer off (" +
+                                     FtpDisplayText(TServerReply::Trim(lastAbort_.JoinedText())) + ").");
 }
 
 } // namespace tevrak

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,17 +66,35 @@ public:
     void ChangeDirectory(const std::string& path);
     void RemoveFile(const std::string& remoteName);
     // APPE when append is true, STOR otherwise, STOU when remoteName is empty.
-    void StoreFile(const std::string& localPath, const std::string& remoteName, bool append);
+    // startAt > 0 sends the file from that byte on (with APPE: the rest of a
+    // file whose beginning the server holds).
+    void StoreFile(const std::string& localPath, const std::string& remoteName, bool append,
+                   std::uint64_t startAt = 0);
     // RETR into a local file created (or emptied when canOverwrite) for it;
     // with resume and an existing local file, REST with its size and appending.
+    // Succeeds only for a file delivered whole (see TDelivery::Whole).
     void RetrieveFile(const std::string& remoteName, const std::string& localPath, bool canOverwrite,
                       bool resume);
+    // SIZE: the size of a remote file; nothing when the server does not say
+    // (a 5xx reply: not offered, not allowed, or not a plain file).
+    std::optional<std::uint64_t> FileSize(const std::string& remoteName);
+    // RNFR and RNTO.
+    void Rename(const std::string& from, const std::string& to);
     // NLST (details false) or LIST with the specifier; destination (may be
     // null) receives the lines of the listing.
     void ListNames(std::vector<std::string>* destination, const std::string& specifier, bool details);
 
+    // What a download must show before it counts as done. AsReported: the
+    // completion reply decides (a listing of an empty folder may come without
+    // a data connection). Whole: the data came over a data connection, the
+    // server did not report the transfer aborted (426/450), and the bytes
+    // match the size a "(N bytes)" in the preliminary reply announced;
+    // otherwise EFtpIncompleteTransfer.
+    enum class TDelivery { AsReported, Whole };
+
     // The two transfer cores. restartAt > 0 sends REST before the command.
-    void TransferIn(const std::string& command, TDataSink& destination, std::uint64_t restartAt = 0);
+    void TransferIn(const std::string& command, TDataSink& destination, std::uint64_t restartAt = 0,
+                    TDelivery delivery = TDelivery::AsReported);
     void TransferOut(const std::string& command, TDataSource& source);
     void SendPortCommand(const TDataListener& listener);
 
@@ -90,11 +109,14 @@ public:
 private:
     enum class TArrival { Connected, AnsweredWithoutData };
 
+    static void RequireSendable(const std::string& command);
     void OpenDataChannel();
     void OpenPassiveConnection();
     TArrival AwaitDataConnection(bool upload);
     void CloseDataChannel();
-    void ReadCompletion();
+    // Reads the completion reply; false when the server reported the
+    // transfer aborted (426/450, then 226/225; the first reply in lastAbort_).
+    bool ReadCompletion();
     void Report(bool upload, std::uint64_t done, std::uint64_t total);
     char* Block(size_t size);
 
@@ -102,6 +124,7 @@ private:
     TServerReply loginReply_;
     std::string systemDescription_;
     bool epsvRefused_ = false;
+    TServerReply lastAbort_;
     std::unique_ptr<TDataListener> listener_;
     std::unique_ptr<TTcpLink> passiveLink_;
     TTcpLink* dataLink_ = nullptr;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
+#include <optional>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -21,6 +23,31 @@ namespace {
 // Consumed bytes at the front of the input buffer are moved out once this many
 // have accumulated.
 constexpr size_t CompactionThreshold = 32768;
+
+// No server needs more lines than this for one reply; a peer that sends more
+// is feeding us without end.
+constexpr size_t MaxReplyLines = 1000;
+
+using Clock = std::chrono::steady_clock;
+
+// The point in time a wait of timeout milliseconds ends; none for 0 or less.
+std::optional<Clock::time_point> deadlineAfter(int timeout)
+{
+    if (timeout <= 0)
+        return std::nullopt;
+    return Clock::now() + std::chrono::milliseconds(timeout);
+}
+
+// What is left of a wait until deadline, as a timeout for one receive.
+int remaining(const std::optional<Clock::time_point>& deadline)
+{
+    if (!deadline)
+        return 0;
+    const int left = socketutil::MillisecondsLeft(*deadline);
+    if (left == 0)
+        throw EFtpReadTimeout();
+    return left;
+}
 
 bool equalsIgnoringCase(const std::string& a, const std::string& b)
 {
@@ -162,6 +189,8 @@ void TTcpLink::RequireOpenForRead() const
 
 void TTcpLink::WriteLine(const std::string& text)
 {
+    if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        throw EFtpBadCommandText(text);
     std::string line;
     line.reserve(text.size() + 2);
     line += text;
@@ -276,6 +305,9 @@ std::string TTcpLink::ReadLine(const std::string& terminator, int timeout, int m
     RequireOpenForRead();
     const std::string term = terminator.empty() ? std::string("\n") : terminator;
     const size_t limit = static_cast<size_t>(maxLength < 0 ? std::max(MaxLineLength, 0) : maxLength);
+    // The limit bounds the whole line: a peer that trickles a byte now and
+    // then cannot stretch the wait without end.
+    const auto deadline = deadlineAfter(timeout >= 0 ? timeout : ReadTimeout);
     size_t searchFrom = 0; // relative to the unread part
     for (;;) {
         const char* unread = buffer_ ? buffer_.get() + begin_ : nullptr;
@@ -306,14 +338,14 @@ std::string TTcpLink::ReadLine(const std::string& terminator, int timeout, int m
         searchFrom = unreadSize >= term.size() ? unreadSize - term.size() + 1 : 0;
         if (peerClosed_ || fd_ < 0)
             throw EFtpClosed();
-        Fill(timeout);
+        Fill(deadline ? remaining(deadline) : timeout);
     }
 }
 
-std::string TTcpLink::NextReplyLine()
+std::string TTcpLink::NextReplyLine(const std::optional<std::chrono::steady_clock::time_point>& deadline)
 {
     for (;;) {
-        std::string line = TServerReply::Trim(ReadLine());
+        std::string line = TServerReply::Trim(ReadLine("\n", deadline ? remaining(deadline) : 0));
         if (!line.empty())
             return line;
     }
@@ -321,15 +353,24 @@ std::string TTcpLink::NextReplyLine()
 
 int TTcpLink::ReadReply(const std::vector<int>& accepted)
 {
+    // ReadTimeout bounds the whole reply, however its lines arrive.
+    const auto deadline = deadlineAfter(ReadTimeout);
     std::vector<std::string> lines;
-    lines.push_back(NextReplyLine());
-    const std::string& first = lines.front();
+    lines.push_back(NextReplyLine(deadline));
+    const std::string first = lines.front();
     if (first.size() > 3 && first[3] == '-') {
-        const std::string endMarker = first.substr(0, 3) + " ";
+        // Only a line that starts with the same code and a space ends it (or
+        // the bare code, which is what such a line is once trimmed); any other
+        // line belongs to the text, however short.
+        const std::string code = first.substr(0, 3);
         for (;;) {
-            lines.push_back(NextReplyLine());
+            if (lines.size() >= MaxReplyLines)
+                throw EFtpTooLarge("The server's reply has more than " + std::to_string(MaxReplyLines) +
+                                   " lines.");
+            lines.push_back(NextReplyLine(deadline));
             const std::string& line = lines.back();
-            if (line.size() < 4 || equalsIgnoringCase(line.substr(0, 4), endMarker))
+            if (equalsIgnoringCase(line, code) ||
+                (line.size() >= 4 && equalsIgnoringCase(line.substr(0, 4), code + " ")))
                 break;
         }
     }

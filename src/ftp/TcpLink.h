@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,16 +45,21 @@ public:
     // Shuts the socket down for sending and closes it; nothing is sent.
     void Close();
 
+    // Sends text and CR LF. A text holding CR, LF or NUL is refused
+    // (EFtpBadCommandText) before anything is sent.
     void WriteLine(const std::string& text);
     // Sends every byte (continuing partial sends).
     void WriteBytes(const char* data, size_t size);
 
     // The next line without its terminator (and, for LF, without one CR before
-    // it). timeout -1 uses ReadTimeout; maxLength -1 uses MaxLineLength, 0 no limit.
+    // it). timeout (-1: ReadTimeout; 0 there: none) bounds the wait for the
+    // whole line; maxLength -1 uses MaxLineLength, 0 no limit.
     std::string ReadLine(const std::string& terminator = "\n", int timeout = -1, int maxLength = -1);
 
     // Reads one reply into LastReply and returns its code; raises EFtpReplyError
-    // when accepted is not empty and does not hold the code.
+    // when accepted is not empty and does not hold the code. ReadTimeout bounds
+    // the whole reply; a multi-line reply ends only at a line that starts with
+    // its code and a space, and may have at most 1,000 lines.
     int ReadReply(const std::vector<int>& accepted = {});
     int ReadReply(std::initializer_list<int> accepted) { return ReadReply(std::vector<int>(accepted)); }
     int SendCommand(const std::string& line, const std::vector<int>& accepted = {});
@@ -102,7 +109,7 @@ private:
     void Consume(size_t count);
     void Reserve(size_t room);
     void DropSocket();
-    std::string NextReplyLine();
+    std::string NextReplyLine(const std::optional<std::chrono::steady_clock::time_point>& deadline);
 
     TSocketLayer layer_;
     int fd_ = -1;

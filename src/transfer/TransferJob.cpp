@@ -8,6 +8,7 @@
 #include "platform/Error.h"
 #include "platform/StagedCopy.h"
 #include "records/ClaimDatabase.h"
+#include "transfer/ServerCopyMerge.h"
 #include "transfer/ZipfU.h"
 
 #include <QEvent>
@@ -148,6 +149,13 @@ QList<RowKey> fillExportTable(Query& rows, Table& exportTable, void (*copyRow)(c
     return keys;
 }
 
+// "Transfer failed", and under it why, when the exchange knows.
+QString failedMessage(const QString& reason)
+{
+    const QString failed = QStringLiteral("Transfer failed");
+    return reason.isEmpty() ? failed : failed + QLatin1Char('\n') + reason;
+}
+
 void copyIntoOutbox(const QString& localSource)
 {
     const QString target =
@@ -190,8 +198,8 @@ void TransferJob::run()
         platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Transfer Complete"),
                                          platform::MessageIcon::Information});
     else
-        platform::dialogs().showMessage(
-            {platform::applicationTitle(), QStringLiteral("Transfer failed"), platform::MessageIcon::Error});
+        platform::dialogs().showMessage({platform::applicationTitle(), failedMessage(m_failure),
+                                         platform::MessageIcon::Error});
 }
 
 void TransferJob::exportClaims()
@@ -227,7 +235,9 @@ bool TransferJob::exchange()
     // The session form lives for this one exchange; releasing it closes a
     // connection that a failure left open.
     auto login = std::make_unique<TLogin>(m_values, m_forms);
+    ServerCopyMerge merger;
     login->session().ReadTimeout = ExchangeReadTimeout;
+    login->session().Merger = &merger;
     login->BitBtn1Click();
     m_failure = login->session().failure();
     return TransferOK;

@@ -68,6 +68,8 @@ def main():
             f.write(BRANCH.encode("cp874"))
         branch_folder = os.path.join(server_root.encode(), b"Claim", b"Download3", BRANCH.encode("cp874"))
         os.makedirs(branch_folder)
+        # The insurer sets up the garage's folder; the server creates none of its own.
+        os.makedirs(os.path.join(server_root, "Claim", "GarageE2E"))
         with open(os.path.join(branch_folder, b"notice.txt"), "wb") as f:
             f.write(b"a notice for the branch")
 

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -66,6 +67,15 @@ protected:
         return fs::path(root) / "Claim" / "Download3" / cp874(name);
     }
 
+    // The stand-in server with the garage's and the branch's folders, as the
+    // insurer sets them up (the server creates none of its own).
+    int startServer(LocalFtpServer& server, const std::string& root, const std::vector<std::string>& options = {})
+    {
+        fs::create_directories(garageFolder(root));
+        fs::create_directories(branchFolder(root));
+        return server.start(root, options);
+    }
+
     // The session form pointed at the test's server.
     std::unique_ptr<TLogin> loginTo(int port)
     {
@@ -87,7 +97,7 @@ TEST_F(ExchangeTest, SendsTheOutboxAndFetchesTheBranchFiles)
 {
     LocalFtpServer server;
     const std::string root = freshServerRoot();
-    const int port = server.start(root);
+    const int port = startServer(server, root);
     writeBranchFile(branch);
     writeBytes(outboxFile("B.jpg"), "jpeg B");
     writeBytes(outboxFile("a.zip"), "zip a");
@@ -96,7 +106,7 @@ TEST_F(ExchangeTest, SendsTheOutboxAndFetchesTheBranchFiles)
     writeBytes(outboxFile("Tevrak2.PX"), "index");
     writeBytes(outboxFile("note.txt"), "not for the server");
     writeBytes(outboxFile("12345678800.gif"), "gif travels only zipped");
-    writeServerFile(garageFolder(root) / "B.jpg", "OLD+");
+    writeServerFile(garageFolder(root) / "B.jpg", "jpeg"); // an upload broken off earlier
     const std::string thaiName = cp874(QStringLiteral("ใบสั่งซ่อม.txt"));
     writeServerFile(branchFolder(root) / "report.pdf", "%PDF report");
     writeServerFile(branchFolder(root) / thaiName, "Thai-named download");
@@ -106,10 +116,10 @@ TEST_F(ExchangeTest, SendsTheOutboxAndFetchesTheBranchFiles)
     login->BitBtn1Click();
 
     ASSERT_TRUE(TransferOK) << login->session().failure().toStdString();
-    // Uploads: every matching file, appended, in case-insensitive name order; the rest stays.
+    // Uploads: every matching file in case-insensitive name order; the rest stays.
     EXPECT_EQ(serverNames(garageFolder(root)),
               (std::vector<std::string>{"B.jpg", "Tevrak2.DB", "Tevrak2.PX", "a.zip", "c.JPG"}));
-    EXPECT_EQ(readServerFile(garageFolder(root) / "B.jpg"), "OLD+jpeg B");
+    EXPECT_EQ(readServerFile(garageFolder(root) / "B.jpg"), "jpeg B"); // completed, not appended whole
     EXPECT_EQ(readServerFile(garageFolder(root) / "a.zip"), "zip a");
     EXPECT_EQ(readServerFile(garageFolder(root) / "Tevrak2.PX"), "index");
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
@@ -148,9 +158,7 @@ TEST_F(ExchangeTest, ServerWithoutWildcardListingStillDeliversWaitingFiles)
     // Like plain pyftpdlib, vsftpd-less sites and pure-ftpd: "NLST *.*" is answered 550.
     LocalFtpServer server;
     const std::string root = freshServerRoot();
-    ::setenv("TEVRAK_FTP_SERVER_PLAIN_NLST", "1", 1);
-    const int port = server.start(root);
-    ::unsetenv("TEVRAK_FTP_SERVER_PLAIN_NLST");
+    const int port = startServer(server, root, {"--plain-nlst"});
     writeBranchFile(branch);
     writeServerFile(branchFolder(root) / "quote.xls", "quote");
 
@@ -170,7 +178,7 @@ TEST_F(ExchangeTest, MissingBranchFileAsksForTheBranchAfterTheUploads)
 {
     LocalFtpServer server;
     const std::string root = freshServerRoot();
-    const int port = server.start(root);
+    const int port = startServer(server, root);
     writeBytes(outboxFile("12345678001.jpg"), "photo");
     const QString chosen = QStringLiteral("สาขาภูเก็ต");
     writeServerFile(branchFolder(root, chosen) / "memo.txt", "for Phuket");
@@ -229,10 +237,15 @@ TEST_F(ExchangeTest, FailuresBeforeTheUploadsLeaveTheOutboxUntouched)
 
 // --- scripted servers ---------------------------------------------------------
 
-std::vector<Step> uploads(const std::vector<std::string>& names)
+Step listing(const std::string& command, const std::string& data);
+
+// The upload connection: the garage's folder is listed once (here it holds
+// `onServer`), then each new name is appended.
+std::vector<Step> uploads(const std::vector<std::string>& names, const std::string& onServer = "")
 {
     std::vector<Step> steps = ScriptedFtpPeer::login();
     steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    steps.push_back(listing("NLST *.*", onServer));
     for (const auto& name : names)
         steps.push_back([name](ScriptedFtpSession& s) {
             s.answer("PORT ", "200 ok");
@@ -331,14 +344,212 @@ TEST_F(ScriptedExchangeTest, FolderWhoseListingsAreBothRefusedCountsAsEmpty)
     EXPECT_EQ(commands.back(), "NLST");
     EXPECT_EQ(up.received(), "abc");
     EXPECT_EQ(watcher.events, (QStringList{"start 3", "send a.zip", "send B.jpg", "send c.JPG", "end"}));
+    // New files cost one listing of the garage's folder, whatever their number: no SIZE per file.
+    const auto sent = up.commands();
+    auto count = [&](const char* prefix) {
+        return std::count_if(sent.begin(), sent.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_EQ(count("NLST"), 1);
+    EXPECT_EQ(count("SIZE"), 0);
+    EXPECT_EQ(count("APPE"), 3);
 }
+
+TEST_F(ScriptedExchangeTest, PlainListingRefusedWith550IsAFailureNotAnEmptyFolder)
+{
+    writeBranchFile(branch);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(refusal("NLST *.*", "550 No such file"));
+    down.push_back(refusal("NLST", "550 Permission denied."));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_FALSE(runAgainst(router.port()));
+    const QString failure = session->failure();
+    session.reset(); // closes the connection the failure left open
+    downPeer.finish();
+    EXPECT_EQ(downPeer.failure(), "");
+    EXPECT_TRUE(failure.startsWith("Listing the branch's folder")) << failure.toStdString();
+    EXPECT_TRUE(failure.contains("550 Permission denied")) << failure.toStdString();
+}
+
+TEST_F(ScriptedExchangeTest, FoldersAndSecondNamesForOneLocalFileStayOnTheServer)
+{
+    writeBranchFile(branch);
+    // 84 Thai characters: 252 bytes in UTF-8, so ".<name>.part" would pass the 255-byte limit.
+    const QString longThai = QString(80, QChar(0x0E01)) + QStringLiteral(".pdf");
+    const std::string longName = cp874(longThai);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", ".\r\n..\r\nsub\r\na/x.pdf\r\nb/x.pdf\r\nB/X.PDF\r\n" + longName + "\r\n"));
+    down.push_back(refusal("RETR sub", "550 Not a regular file"));
+    down.push_back([](ScriptedFtpSession& s) { s.answer("CWD sub", "250 ok"); });
+    down.push_back([](ScriptedFtpSession& s) { s.answer("CWD ..", "250 ok"); });
+    down.push_back(retrieve("a/x.pdf", "first x"));
+    down.push_back(remove("a/x.pdf"));
+    down.push_back(retrieve(longName, "long name"));
+    down.push_back(remove(longName));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_TRUE(runAgainst(router.port())) << session->failure().toStdString();
+    downPeer.finish();
+    EXPECT_EQ(downPeer.failure(), "");
+    EXPECT_EQ(readBytes(dayFolder() + "/x.pdf"), "first x");
+    EXPECT_EQ(readBytes(dayFolder() + "/" + longThai), "long name");
+    for (const auto& command : downPeer.commands())
+        EXPECT_TRUE(command.find("b/x.pdf") == std::string::npos && command.find("B/X.PDF") == std::string::npos &&
+                    command != "DELE sub")
+            << command;
+}
+
+TEST_F(ScriptedExchangeTest, DownloadThatDidNotComeWholeIsNeverDeleted)
+{
+    writeBranchFile(branch);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", "only.pdf\r\n"));
+    down.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("RETR only.pdf", "150 Opening data connection for only.pdf (100 bytes)");
+        s.openData();
+        s.sendData(std::string(60, 'p'));
+        s.closeData();
+        s.reply("226 Transfer complete");
+    });
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_FALSE(runAgainst(router.port()));
+    const QString failure = session->failure();
+    session.reset(); // closes the connection the failure left open
+    downPeer.finish();
+    EXPECT_EQ(downPeer.failure(), "");
+    EXPECT_TRUE(failure.contains("60 of the 100 bytes")) << failure.toStdString();
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    for (const auto& command : downPeer.commands())
+        EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
+}
+
+// Decides every server copy the same way, and records what it was asked.
+struct FixedMerger : exchange::ServerCopyMerger {
+    explicit FixedMerger(Outcome outcome) : outcome(outcome) {}
+    Outcome merge(const QString& ours, const QString& theirs, const QString& name) override
+    {
+        asked << name + ":" + QString::fromLatin1(readBytes(theirs)) + "/" + QString::fromLatin1(readBytes(ours));
+        return outcome;
+    }
+    Outcome outcome;
+    QStringList asked;
+};
+
+TEST_F(ScriptedExchangeTest, ReplacementGoesUpUnderATemporaryNameAndWithoutRenameStraightOver)
+{
+    writeBranchFile(branch);
+    writeBytes(outboxFile("Tevrak2.PX"), "new index");
+    writeBytes(outboxFile("Tevrak2.DB"), "new table");
+    auto fetchCopy = [](const std::string& name, const std::string& bytes) {
+        return [name, bytes](ScriptedFtpSession& s) {
+            s.answer("SIZE " + name, "213 " + std::to_string(bytes.size()));
+            s.answer("PORT ", "200 ok");
+            s.answer("RETR " + name, "150 sending");
+            s.openData();
+            s.sendData(bytes);
+            s.closeData();
+            s.reply("226 done");
+        };
+    };
+    auto store = [](const std::string& command) {
+        return [command](ScriptedFtpSession& s) {
+            s.answer("PORT ", "200 ok");
+            s.answer(command, "150 go");
+            s.openData();
+            s.receiveData();
+            s.closeData();
+            s.reply("226 stored");
+        };
+    };
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    steps.push_back(listing("NLST *.*", "Tevrak2.DB\r\nTevrak2.PX\r\n"));
+    // The table: a server that renames, but not over an existing file.
+    steps.push_back(fetchCopy("Tevrak2.DB", "old table"));
+    steps.push_back(store("STOR .tevrak-upload.part"));
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "350 ready"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNTO Tevrak2.DB", "553 File exists"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("DELE Tevrak2.DB", "250 deleted"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "350 ready"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNTO Tevrak2.DB", "250 renamed"); });
+    // The index: the server turns out to have no rename at all.
+    steps.push_back(fetchCopy("Tevrak2.PX", "old index"));
+    steps.push_back(store("STOR .tevrak-upload.part"));
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "502 Command not implemented"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("DELE .tevrak-upload.part", "250 deleted"); });
+    steps.push_back(store("STOR Tevrak2.PX"));
+    ScriptedFtpPeer up(steps);
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", ""));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    FixedMerger merger(exchange::ServerCopyMerger::Outcome::Replace);
+    session = std::make_unique<exchange::ExchangeSession>(values);
+    session->Merger = &merger;
+    session->link().Host = "127.0.0.1";
+    session->link().Port = router.port();
+    session->ReadTimeout = 3000;
+    EXPECT_TRUE(session->run()) << session->failure().toStdString();
+    up.finish();
+    downPeer.finish();
+    EXPECT_EQ(up.failure(), "");
+    EXPECT_EQ(merger.asked, (QStringList{"Tevrak2.DB:old table/new table", "Tevrak2.PX:old index/new index"}));
+    EXPECT_EQ(up.received(), "new tablenew indexnew index");
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{});
+}
+
+// --- what the server already holds, against the stand-in server ---------------
+
+TEST_F(ExchangeTest, AFileTheServerHoldsIsCompletedSkippedOrLeftAlone)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    const int port = startServer(server, root);
+    writeBranchFile(branch);
+    const QByteArray photo(300000, 'p');
+    const QByteArray same = photo + "same";
+    writeBytes(outboxFile("11111111001.jpg"), photo);  // the server has its first half
+    writeBytes(outboxFile("22222222001.jpg"), same);   // the server has it whole
+    writeBytes(outboxFile("33333333001.jpg"), "our photo");
+    writeBytes(outboxFile("44444444001.jpg"), "waits behind the conflict");
+    writeServerFile(garageFolder(root) / "11111111001.jpg", photo.left(150000).toStdString());
+    writeServerFile(garageFolder(root) / "22222222001.jpg", same.toStdString());
+    writeServerFile(garageFolder(root) / "33333333001.jpg", "another garage's photo");
+    const auto before = fs::last_write_time(garageFolder(root) / "22222222001.jpg");
+
+    auto login = loginTo(port);
+    login->BitBtn1Click();
+    EXPECT_FALSE(TransferOK);
+    const QString reason = login->session().failure();
+    EXPECT_TRUE(reason.startsWith("Sending \"33333333001.jpg\"")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains("different file")) << reason.toStdString();
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(garageFolder(root) / "11111111001.jpg")), photo);
+    EXPECT_EQ(fs::last_write_time(garageFolder(root) / "22222222001.jpg"), before); // not sent again
+    EXPECT_EQ(readServerFile(garageFolder(root) / "33333333001.jpg"), "another garage's photo");
+    EXPECT_FALSE(fs::exists(garageFolder(root) / "44444444001.jpg"));
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"33333333001.jpg", "44444444001.jpg"}));
+    // Nothing of the comparison is left behind, here or on the server.
+    EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"33333333001.jpg", "44444444001.jpg"}));
+}
+
 
 TEST_F(ScriptedExchangeTest, UnsafeListedNamesAreNeitherFetchedNorDeleted)
 {
     writeBranchFile(branch);
     ScriptedFtpPeer up(uploads({}));
     std::vector<Step> down = downloadLogin();
-    down.push_back(refusal("NLST *.*", "450 No files found"));
+    down.push_back(refusal("NLST *.*", "550 Wildcards not understood"));
     down.push_back(listing("NLST", ".\r\n..\r\n\r\n../../escape.txt\r\nsub/inner.txt\r\nbell\x07.txt\r\n"));
     down.push_back(retrieve("../../escape.txt", "tried to escape"));
     down.push_back(remove("../../escape.txt"));

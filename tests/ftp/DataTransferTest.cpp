@@ -30,7 +30,7 @@ std::vector<std::string> afterLoginCommands(const ScriptedFtpPeer& peer)
     return std::vector<std::string>(all.begin() + std::min<size_t>(4, all.size()), all.end());
 }
 
-TEST(FtpData, RetrieveAnnouncesTheControlAddressAndCompletesAfter426Then226)
+TEST(FtpData, RetrieveAnnouncesTheControlAddressAndFailsWhenTheServerReportsItAborted)
 {
     const fs::path local = workFolder() / "retrieved.jpg";
     test::writeFile(local, std::string(5000, 'o')); // longer than the download: replaced
@@ -49,7 +49,8 @@ TEST(FtpData, RetrieveAnnouncesTheControlAddressAndCompletesAfter426Then226)
     TFtpLink link;
     test::aimAt(link, peer);
     link.OpenControl(true);
-    link.RetrieveFile("12345678001.jpg", local.string(), true, false);
+    // 426 then 226: the server itself says the file did not come whole.
+    EXPECT_THROW(link.RetrieveFile("12345678001.jpg", local.string(), true, false), EFtpIncompleteTransfer);
     EXPECT_EQ(test::readFile(local), "first part, second part");
     // The control connection is in step: the next reply belongs to the next command.
     EXPECT_EQ(link.SendCommand("NOOP", {200}), 200);

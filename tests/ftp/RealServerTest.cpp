@@ -143,10 +143,9 @@ TEST_F(FtpRealServer, AppendStoreRetrieveListAndDeleteInBothModes)
         aim(link, passive);
         link.OpenControl(true);
         EXPECT_FALSE(link.SystemDescription().empty());
-        // The garage folder appears on first use.
-        link.ChangeDirectory("Claim/" + garage);
         const fs::path folder = root_ / "Claim" / garage;
-        ASSERT_TRUE(fs::is_directory(folder));
+        fs::create_directories(folder); // the insurer sets up each garage's folder
+        link.ChangeDirectory("Claim/" + garage);
 
         const fs::path photo = local_ / "12345678001.jpg";
         test::writeFile(photo, "first photo bytes;");
@@ -192,26 +191,41 @@ TEST_F(FtpRealServer, AppendStoreRetrieveListAndDeleteInBothModes)
     }
 }
 
-TEST_F(FtpRealServer, ThaiFolderNamesStayByteForByteAndBranchFoldersAppear)
+TEST_F(FtpRealServer, ThaiFolderNamesStayByteForByteAndOnlyTheDemoServerCreatesFolders)
 {
+    const std::string garage = "\xA1\xD2\xC3\xD2\xA8\xCA\xC1\xAB\xD2\xC2"; // CP874, not UTF-8
+    fs::create_directories(root_ / "Claim" / garage);
     TFtpLink link;
     aim(link);
     link.OpenControl(true);
-    const std::string garage = "\xA1\xD2\xC3\xD2\xA8\xCA\xC1\xAB\xD2\xC2"; // CP874, not UTF-8
     link.ChangeDirectory("Claim/" + garage);
     const fs::path photo = local_ / "a.jpg";
     test::writeFile(photo, "x");
     link.StoreFile(photo.string(), "a.jpg", true);
     EXPECT_TRUE(fs::exists(root_ / "Claim" / garage / "a.jpg"));
-    link.ChangeDirectory("/Claim/Download3/" + garage);
-    EXPECT_TRUE(fs::is_directory(root_ / "Claim" / "Download3" / garage));
-    std::vector<std::string> names;
-    link.ListNames(&names, "*.*", false);
-    EXPECT_TRUE(names.empty());
-    // Only folders below Claim/ appear by themselves.
-    EXPECT_THROW(link.ChangeDirectory("/Elsewhere"), EFtpReplyError);
-    EXPECT_FALSE(fs::exists(root_ / "Elsewhere"));
+    // Like a real server: a folder the insurer did not set up is refused, not made.
+    EXPECT_THROW(link.ChangeDirectory("/Claim/Download3/" + garage), EFtpReplyError);
+    EXPECT_FALSE(fs::exists(root_ / "Claim" / "Download3" / garage));
     link.CloseControl();
+
+    // The demo server (what scripts/run starts) makes the garage's and the
+    // branch's folders on first use, and nothing outside Claim/.
+    test::LocalFtpServer demo;
+    const fs::path demoRoot = base_ / "demo";
+    port_ = demo.start(demoRoot.string(), {"--demo"});
+    TFtpLink demoLink;
+    aim(demoLink);
+    demoLink.OpenControl(true);
+    demoLink.ChangeDirectory("Claim/" + garage);
+    demoLink.ChangeDirectory("/Claim/Download3/" + garage);
+    EXPECT_TRUE(fs::is_directory(demoRoot / "Claim" / garage));
+    EXPECT_TRUE(fs::is_directory(demoRoot / "Claim" / "Download3" / garage));
+    std::vector<std::string> names;
+    demoLink.ListNames(&names, "*.*", false);
+    EXPECT_TRUE(names.empty());
+    EXPECT_THROW(demoLink.ChangeDirectory("/Elsewhere"), EFtpReplyError);
+    EXPECT_FALSE(fs::exists(demoRoot / "Elsewhere"));
+    demoLink.CloseControl();
 }
 
 TEST_F(FtpRealServer, ResumeFetchesOnlyTheRest)
@@ -245,6 +259,7 @@ TEST_F(FtpRealServer, LargeFileStreamsBothWaysInFlatMemory)
         TFtpLink link;
         aim(link, passive);
         link.OpenControl(true);
+        fs::create_directories(root_ / "Claim" / "Big");
         link.ChangeDirectory("Claim/Big");
         std::uint64_t reported = 0;
         link.OnProgress = [&](const TTransferProgress& p) { reported = p.Done; };

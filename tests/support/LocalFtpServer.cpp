@@ -29,7 +29,7 @@ LocalFtpServer::~LocalFtpServer()
     stop();
 }
 
-int LocalFtpServer::start(const std::string& rootFolder)
+int LocalFtpServer::start(const std::string& rootFolder, const std::vector<std::string>& options)
 {
     stop();
     std::filesystem::create_directories(rootFolder);
@@ -37,6 +37,12 @@ int LocalFtpServer::start(const std::string& rootFolder)
     const std::string script = scriptPath();
     if (!std::filesystem::exists(script))
         throw std::runtime_error("FTP server script not found: " + script);
+
+    // Built before the fork: the child only calls what is safe there.
+    std::vector<const char*> argv = {"/usr/bin/python3", script.c_str(), root_.c_str(), "0", "--quiet"};
+    for (const std::string& option : options)
+        argv.push_back(option.c_str());
+    argv.push_back(nullptr);
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
@@ -53,8 +59,7 @@ int LocalFtpServer::start(const std::string& rootFolder)
         if (::getppid() != parent)
             ::_exit(1);
         ::dup2(out[1], STDOUT_FILENO);
-        const char* argv[] = {"/usr/bin/python3", script.c_str(), root_.c_str(), "0", "--quiet", nullptr};
-        ::execv(argv[0], const_cast<char* const*>(argv));
+        ::execv(argv[0], const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     ::close(out[1]);

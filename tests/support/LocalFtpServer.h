@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tevrak::test {
 
@@ -21,7 +22,8 @@ public:
 
     // Starts the server (creating rootFolder when missing) and returns its
     // port once it accepts connections. Throws std::runtime_error on failure.
-    int start(const std::string& rootFolder);
+    // options go to the script as they are (for example "--rate", "400000").
+    int start(const std::string& rootFolder, const std::vector<std::string>& options = {});
     void stop();
 
     bool running() const { return pid_ > 0; }

@@ -66,6 +66,24 @@ protected:
         ::unsetenv("TEVRAK_FTP_PORT");
     }
 
+    // The stand-in server with the garage's and the branch's folders, as the
+    // insurer sets them up.
+    int startServer(LocalFtpServer& server, const std::string& root, const std::vector<std::string>& options = {})
+    {
+        fs::create_directories(garageFolder(root));
+        fs::create_directories(branchFolder(root));
+        return server.start(root, options);
+    }
+
+    // The final messages by their first line ("Transfer failed" has the reason under it).
+    QStringList outcomes() const
+    {
+        QStringList lines;
+        for (const QString& text : dialogs.texts())
+            lines << text.section(QLatin1Char('\n'), 0, 0);
+        return lines;
+    }
+
     void pointAt(int port)
     {
         ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
@@ -157,7 +175,7 @@ TEST_F(TransferJobTest, WholeTransferEndToEnd)
 {
     LocalFtpServer server;
     const std::string root = freshServerRoot();
-    pointAt(server.start(root));
+    pointAt(startServer(server, root));
     writeBranchFile(branch);
     saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
     saveReport("87654321", 1, QStringLiteral("ซ่อมเสร็จ"));
@@ -183,7 +201,7 @@ TEST_F(TransferJobTest, WholeTransferEndToEnd)
     };
     runJob();
 
-    ASSERT_EQ(dialogs.texts(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    ASSERT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
     EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Information);
     EXPECT_EQ(dialogs.last().caption, QStringLiteral("Tevrak หาดใหญ่ ADSL"));
     EXPECT_TRUE(blockedWhilePacking);
@@ -245,7 +263,7 @@ TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
     pointAt(unusedPort()); // the server is down
 
     runJob();
-    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer failed"});
+    EXPECT_EQ(outcomes(), QStringList{"Transfer failed"});
     EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
     EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
@@ -255,9 +273,9 @@ TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
     saveReport("12345678", 2, QStringLiteral("ซ่อมเสร็จ"));
     LocalFtpServer server;
     const std::string root = freshServerRoot();
-    pointAt(server.start(root));
+    pointAt(startServer(server, root));
     runJob();
-    EXPECT_EQ(dialogs.texts(), (QStringList{"Transfer failed", "Transfer Complete"}))
+    EXPECT_EQ(outcomes(), (QStringList{"Transfer failed", "Transfer Complete"}))
         << failure.toStdString();
     const ToolRun claims = runTool("sqlite3", {"-readonly", forTools(garageFolder(root) / "Tevrak2.DB"),
                                                "select Claimno || '/' || Seq from Tevrak2 order by Seq"});
@@ -270,7 +288,7 @@ TEST_F(TransferJobTest, RowSavedDuringTheTransferWaitsForTheNextOne)
 {
     LocalFtpServer server;
     const std::string root = freshServerRoot();
-    pointAt(server.start(root));
+    pointAt(startServer(server, root));
     saveExpense("12345678", 1);
     // No branch file: the branch form comes up in the middle of the exchange, and
     // meanwhile a new expense row gets saved (another route into the program).
@@ -285,7 +303,7 @@ TEST_F(TransferJobTest, RowSavedDuringTheTransferWaitsForTheNextOne)
     });
 
     runJob();
-    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
     EXPECT_TRUE(blocked);
     EXPECT_EQ(sendFlags("Expense"), (QStringList{"12345678/1=1", "12345678/2=0"}));
     EXPECT_EQ(sendFlags("Tevrak"), QStringList{}); // no claim rows: nothing exported, nothing run
@@ -296,7 +314,7 @@ TEST_F(TransferJobTest, FailedCopyIntoTheOutboxStopsTheJob)
 {
     LocalFtpServer server;
     const std::string root = freshServerRoot();
-    pointAt(server.start(root));
+    pointAt(startServer(server, root));
     writeBranchFile(branch);
     saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
     writeBytes(outboxFile("12345678001.jpg"), "photo");
@@ -306,7 +324,7 @@ TEST_F(TransferJobTest, FailedCopyIntoTheOutboxStopsTheJob)
     EXPECT_THROW(job.run(), Error);
     EXPECT_TRUE(mainWindow.isEnabled());
     EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_FALSE(fs::exists(garageFolder(root))); // no exchange ran
+    EXPECT_TRUE(serverNames(garageFolder(root)).empty()); // no exchange ran
     EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
     EXPECT_TRUE(QFile::exists(outboxFile("12345678001.jpg")));
 }
@@ -321,6 +339,13 @@ TEST_F(TransferJobTest, ConnectionDroppedInTheThirdUploadLeavesTheRowsUnsent)
     writeBytes(outboxFile("33333333001.jpg"), QByteArray(4 << 20, 'p'));
     std::vector<Step> steps = ScriptedFtpPeer::login();
     steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    steps.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("NLST *.*", "150 listing");
+        s.openData();
+        s.closeData(); // the garage's folder is empty
+        s.reply("226 done");
+    });
     for (const std::string name : {"11111111001.jpg", "22222222001.jpg"})
         steps.push_back([name](ScriptedFtpSession& s) {
             s.answer("PORT ", "200 ok");
@@ -343,7 +368,7 @@ TEST_F(TransferJobTest, ConnectionDroppedInTheThirdUploadLeavesTheRowsUnsent)
     runJob();
     peer.finish();
     EXPECT_EQ(peer.failure(), "");
-    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer failed"});
+    EXPECT_EQ(outcomes(), QStringList{"Transfer failed"});
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
               (QStringList{"33333333001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
     EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
@@ -364,8 +389,13 @@ TEST_F(TransferJobTest, ServerThatStopsAnsweringEndsInTransferFailed)
     pointAt(peer.port());
 
     runJob(300);
-    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer failed"});
-    EXPECT_EQ(failure, "Read Timeout");
+    EXPECT_EQ(outcomes(), QStringList{"Transfer failed"});
+    // The clerk reads what went wrong under the first line.
+    const QString expected = QStringLiteral("Opening the garage's folder \"Claim/%1\" on the server: the server did "
+                                            "not answer within 0.3 seconds.")
+                                 .arg(garage);
+    EXPECT_EQ(failure, expected);
+    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer failed\n" + expected});
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
               (QStringList{"12345678001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
     EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
@@ -376,12 +406,12 @@ TEST_F(TransferJobTest, NothingToSendStillExchanges)
 {
     LocalFtpServer server;
     const std::string root = freshServerRoot();
-    pointAt(server.start(root));
+    pointAt(startServer(server, root));
     writeBranchFile(branch);
     writeServerFile(branchFolder(root) / "notice.txt", "notice");
 
     runJob();
-    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
     EXPECT_TRUE(fs::is_directory(garageFolder(root)));
     EXPECT_TRUE(serverNames(garageFolder(root)).empty());
     EXPECT_EQ(readBytes(dayFolder() + "/notice.txt"), "notice");
