@@ -47,6 +47,22 @@ QString shown(const std::string& serverBytes)
     return QString::fromUtf8(FtpDisplayText(serverBytes));
 }
 
+// Removes the hidden work files (".tevrak-...") that an exchange killed in the
+// middle left in a folder: server copies being compared, archives and tables
+// being combined, downloads not yet whole.
+void removeLeftovers(const QString& localFolder)
+{
+    QDir folder(localFolder);
+    const QFileInfoList entries = folder.entryInfoList({QStringLiteral(".tevrak-*")},
+                                                       QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
+    }
+}
+
 } // namespace
 
 ExchangeSession::ExchangeSession(ProgramValues& values) : m_values(values)
@@ -98,10 +114,12 @@ void ExchangeSession::upload()
     m_step = QStringLiteral("Opening the garage's folder \"%1\" on the server").arg(shown(garageFolder));
     m_link.ChangeDirectory(garageFolder);
 
+    removeLeftovers(platform::localPath(platform::paths::outbox));
     // Taken once: files that arrive in the outbox from now on wait for the next exchange.
     const QStringList names = platform::listFiles(outboxMask);
     m_step = QStringLiteral("Listing the garage's folder \"%1\" on the server").arg(shown(garageFolder));
     OutboxUpload sender(m_link, namesHeld(listServerFolder(m_link)), Merger);
+    sender.removeLeftoverTemporary();
 
     observer().uploadStarting(int(names.size()));
     for (const QString& name : names) {
@@ -143,6 +161,7 @@ void ExchangeSession::download()
     const std::vector<std::string> listed = listServerFolder(m_link);
 
     const QString day = platform::localPath(m_dayFolder);
+    removeLeftovers(day);
     BranchDownload receiver(m_link, day);
     for (const std::string& name : listed) {
         const std::optional<QString> local = receiver.claimLocalName(name);

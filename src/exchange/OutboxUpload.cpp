@@ -81,6 +81,17 @@ OutboxUpload::OutboxUpload(TFtpLink& link, std::set<std::string> namesOnServer, 
 {
 }
 
+void OutboxUpload::removeLeftoverTemporary()
+{
+    if (m_namesOnServer.erase(RemoteTemporaryName) == 0)
+        return;
+    try {
+        m_link.RemoveFile(RemoteTemporaryName);
+    } catch (const EFtpReplyError&) {
+        // the next replacement stores over it
+    }
+}
+
 std::uint64_t OutboxUpload::send(const QString& localPath, const QString& name, const std::string& remoteName)
 {
     if (m_namesOnServer.count(remoteName) == 0) {

@@ -26,6 +26,10 @@ class OutboxUpload {
 public:
     OutboxUpload(TFtpLink& link, std::set<std::string> namesOnServer, ServerCopyMerger* merger);
 
+    // Removes the temporary file a replacement broken off earlier left on the
+    // server, if the listing showed one.
+    void removeLeftoverTemporary();
+
     // Sends one file; the number of bytes that went over the line.
     std::uint64_t send(const QString& localPath, const QString& name, const std::string& remoteName);
 

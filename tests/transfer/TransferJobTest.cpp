@@ -255,6 +255,78 @@ TEST_F(TransferJobTest, WholeTransferEndToEnd)
     EXPECT_FALSE(database->Expense2T.isOpen());
 }
 
+TEST_F(TransferJobTest, TwoTransfersBeforeTheInsurerCollectsKeepEveryRowAndDocument)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    writeBranchFile(branch);
+    auto gif = [](const QString& name) { return gifBytes(noisyImage(QSize(90, 70), Qt::darkBlue, 20, name.size())); };
+
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    saveExpense("12345678", 1);
+    for (const QString& name : QStringList{"12345678800.gif", "12345678801.gif"})
+        writeBytes(outboxFile(name), gif(name));
+    runJob();
+    // The insurer has not collected anything when the next rows and documents go.
+    saveReport("12345678", 2, QStringLiteral("ซ่อมเสร็จ"));
+    saveReport("87654321", 1, QStringLiteral("รอประกัน"));
+    saveExpense("12345678", 2);
+    writeBytes(outboxFile("12345678802.gif"), gif("12345678802.gif"));
+    runJob();
+    ASSERT_EQ(outcomes(), (QStringList{"Transfer Complete", "Transfer Complete"})) << failure.toStdString();
+
+    const fs::path up = garageFolder(root);
+    EXPECT_EQ(serverNames(up), (std::vector<std::string>{"12345678.Zip", "Expense2.DB", "Expense2.PX", "Tevrak2.DB",
+                                                          "Tevrak2.PX"}));
+    const ToolRun claims = runTool("sqlite3", {"-readonly", forTools(up / "Tevrak2.DB"),
+                                               "select Claimno || '/' || Seq || '/' || Status from Tevrak2 "
+                                               "order by Claimno, Seq"});
+    EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("12345678/1/รออะไหล่"), QStringLiteral("12345678/2/ซ่อมเสร็จ"),
+                           QStringLiteral("87654321/1/รอประกัน")}))
+        << claims.output.toStdString();
+    const ToolRun expenses = runTool("sqlite3", {"-readonly", forTools(up / "Expense2.DB"),
+                                                 "select Claimno || '/' || Seq from Expense2 order by Seq"});
+    EXPECT_EQ(expenses.output.split('\n', Qt::SkipEmptyParts), (QStringList{"12345678/1", "12345678/2"}));
+    // The index lists every key of the combined table, in key order.
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / "Tevrak2.PX")),
+              QByteArray("Claimno\tSeq\r\n12345678\t1\r\n12345678\t2\r\n87654321\t1\r\n"));
+    const ToolRun test = runTool("unzip", {"-t", forTools(up / "12345678.Zip")});
+    EXPECT_EQ(test.exitCode, 0) << test.output.toStdString();
+    const QStringList members = pythonZipMembers(forTools(up / "12345678.Zip")).output.split('\n', Qt::SkipEmptyParts);
+    QStringList names;
+    for (const QString& member : members)
+        names << member.section('\t', 0, 0);
+    EXPECT_EQ(names, (QStringList{"12345678800.gif", "12345678801.gif", "12345678802.gif"}));
+    // Nothing of the combining is left in the outbox or on the server.
+    EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(QDir::Files | QDir::Hidden | QDir::Dirs |
+                                                              QDir::NoDotAndDotDot),
+              QStringList{});
+}
+
+TEST_F(TransferJobTest, ServerCopiesNoReaderCanOpenAreReplaced)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    writeBranchFile(branch);
+    // What uploads broken off by an older program leave behind.
+    writeServerFile(garageFolder(root) / "12345678.Zip", "PK\x03\x04 the start of an archive and no more");
+    writeServerFile(garageFolder(root) / "Tevrak2.DB", "SQLite format 3 and garbage");
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("12345678800.gif"), gifBytes(noisyImage(QSize(90, 70), Qt::red, 20, 3)));
+
+    runJob();
+    ASSERT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    const fs::path up = garageFolder(root);
+    EXPECT_EQ(runTool("unzip", {"-t", forTools(up / "12345678.Zip")}).exitCode, 0);
+    const ToolRun claims =
+        runTool("sqlite3", {"-readonly", forTools(up / "Tevrak2.DB"), "select Claimno || '/' || Seq from Tevrak2"});
+    EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts), QStringList{"12345678/1"}) << claims.output.toStdString();
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=1"});
+}
+
 TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
 {
     writeBranchFile(branch);
