@@ -219,6 +219,7 @@ TEST_F(ExchangeTest, FailuresBeforeTheUploadsLeaveTheOutboxUntouched)
     refused->Edit2->setText("wrong");
     refused->BitBtn1Click();
     EXPECT_FALSE(TransferOK);
+    EXPECT_TRUE(refused->session().failure().contains("530")) << refused->session().failure().toStdString();
 
     // A garage folder that cannot be entered (a file stands where it should be).
     writeServerFile(garageFolder(root), "not a folder");
