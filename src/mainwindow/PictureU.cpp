@@ -46,7 +46,7 @@ TPicture::TPicture(SharedForms& forms, QWidget* parent)
     // The page control fills the window at any size, maximised too.
     auto* fill = new QVBoxLayout(this);
     fill->setContentsMargins(0, 0, 0, 0);
-    fill->setSizeConstraint(QLayout::SetNoConstraint);  // the window keeps the sizes it is given
+    fill->setSizeConstraint(QLayout::SetNoConstraint); // the window keeps the sizes it is given
     fill->addWidget(PageControl1);
     auto addTab = [this](const QString& name, const QString& caption) {
         auto* tab = new QWidget;

@@ -344,7 +344,8 @@ void Table::post()
     // The row is stored from here on: a failure of what follows must not read
     // as a refused record.
     const auto savedBut = [&path](const Error& error) {
-        return Error(QStringLiteral("The record was saved in %1, but then this failed: %2").arg(path, error.message()));
+        return Error(QStringLiteral("The record was saved in %1, but then this failed: %2")
+                         .arg(path, error.message()));
     };
     try {
         writeIndexFile();

@@ -39,12 +39,12 @@ protected:
 void doubleClick(QWidget* widget)
 {
     const QPointF at(5, 5);
-    QMouseEvent event(QEvent::MouseButtonDblClick, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
+    QMouseEvent event(QEvent::MouseButtonDblClick, at, widget->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(MainWindowTest, ThePageControlFillsTheWindowAtAnySize)
 {
@@ -54,7 +54,7 @@ TEST_F(MainWindowTest, ThePageControlFillsTheWindowAtAnySize)
     EXPECT_EQ(window.size(), QSize(800, 550));
     EXPECT_EQ(window.PageControl1->geometry(), window.rect());
 
-    window.resize(1024, 700);  // the window manager resizes the window
+    window.resize(1024, 700); // the window manager resizes the window
     QApplication::processEvents();
     EXPECT_EQ(window.PageControl1->geometry(), window.rect());
 

@@ -1,30 +1,30 @@
 #include "app/Workstation.h"
 #include "exchange/CopyfU.h"
-#include "records/EnquiryU.h"
-#include "records/FormUserU.h"
-#include "startup/RegisterF2U.h"
-#include "transfer/ZipfU.h"
+#include "intake/InboxPage.h"
 #include "mainwindow/PictureU.h"
 #include "platform/DateBox.h"
-#include "records/ClaimDatabase.h"
-#include "records/PendingCarPage.h"
-#include "intake/InboxPage.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
+#include "records/ClaimDatabase.h"
+#include "records/EnquiryU.h"
+#include "records/FormUserU.h"
+#include "records/PendingCarPage.h"
+#include "startup/RegisterF2U.h"
 #include "startup/RegisterFU.h"
 #include "support/QtPrinting.h"
 #include "support/RecordingDialogs.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
+#include "transfer/ZipfU.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
-#include <QDir>
-#include <QFile>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QTabWidget>
 #include <gtest/gtest.h>
@@ -175,8 +175,8 @@ TEST_F(StartUpTest, TheFormsAreCreatedInTheStartUpOrderAfterTheTitleIsSet)
     Workstation workstation;
     workstation.start(0);
     const SharedForms& forms = workstation.forms();
-    const QList<const QWidget*> inOrder{workstation.picture(), forms.Copyf, forms.Zipf, forms.RegisterF2,
-                                        forms.Enquiry, forms.FormUser};
+    const QList<const QWidget*> inOrder{workstation.picture(), forms.Copyf,   forms.Zipf,
+                                        forms.RegisterF2,      forms.Enquiry, forms.FormUser};
     qsizetype previous = -1;
     for (const QWidget* form : inOrder) {
         ASSERT_NE(form, nullptr);

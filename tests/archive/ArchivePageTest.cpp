@@ -459,4 +459,3 @@ TEST_F(ArchivePageTest, TheListTakingTheFocusByTheKeyboardOpensNoFolderButAnArro
 
 } // namespace
 } // namespace tevrak::test
-

@@ -277,7 +277,7 @@ TEST_F(FilingTest, EachRefusalNamesItsReasonAndTheClaimMessagesPutTheFocusInTheC
 {
     addJpeg("IMG_7.JPG");
     writeGif(inbox() + "/SCAN.gif", noisyImage(QSize(30, 60), Qt::gray));
-    openTab();  // slot 1 IMG_7.JPG, slot 2 SCAN.gif
+    openTab(); // slot 1 IMG_7.JPG, slot 2 SCAN.gif
     tab->show();
     QApplication::setActiveWindow(tab.get());
     for (const QString& claim : {QString(), QStringLiteral("1234567")}) {
@@ -291,11 +291,12 @@ TEST_F(FilingTest, EachRefusalNamesItsReasonAndTheClaimMessagesPutTheFocusInTheC
         drop(2, photoTarget);
         EXPECT_EQ(dialogs.last().text, QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"));
     }
-    drop(1, page->documents.image);  // an upper-case .JPG
+    drop(1, page->documents.image); // an upper-case .JPG
     EXPECT_EQ(dialogs.last().text, QStringLiteral("กรุณาเลือกเฉพาะเอกสาร"));
-    EXPECT_EQ(dialogs.texts(), QStringList({QStringLiteral("กรุณาป้อนเลขรับแจ้ง"), QStringLiteral("เลขรับแจ้งต้องมี 8 ตัว"),
-                                            QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"), QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"),
-                                            QStringLiteral("กรุณาเลือกเฉพาะเอกสาร")}));
+    EXPECT_EQ(dialogs.texts(),
+              QStringList({QStringLiteral("กรุณาป้อนเลขรับแจ้ง"), QStringLiteral("เลขรับแจ้งต้องมี 8 ตัว"),
+                           QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"), QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"),
+                           QStringLiteral("กรุณาเลือกเฉพาะเอกสาร")}));
     EXPECT_FALSE(QDir(claimFolder()).exists());
     EXPECT_EQ(filesIn(inbox()), QStringList({"IMG_7.JPG", "SCAN.gif"}));
 }

@@ -1,8 +1,8 @@
 #include "records/ClaimDatabase.h"
-#include "records/DatabaseConnection.h"
-#include "records/Query.h"
 #include "platform/Cp874.h"
 #include "platform/Error.h"
+#include "records/DatabaseConnection.h"
+#include "records/Query.h"
 #include "support/TestDatabase.h"
 
 #include <QDir>

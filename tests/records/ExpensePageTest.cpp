@@ -431,7 +431,7 @@ TEST_F(ExpensePageTest, AnotherApplicationTakingTheFocusDoesNotLeaveAnAmountBoxA
 
     test::retype(box("DBEdit21"), QStringLiteral("1.2.3"));
     QWidget* window = world.tab.get();
-    QApplication::setActiveWindow(nullptr);  // another application takes the focus
+    QApplication::setActiveWindow(nullptr); // another application takes the focus
     QApplication::processEvents();
     EXPECT_TRUE(world.dialogs.messages.empty());
     QApplication::setActiveWindow(window);

@@ -6,12 +6,12 @@
 #include "records/FieldControls.h"
 #include "records/PendingCarPage.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QMenu>
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>

@@ -136,6 +136,7 @@ TEST(GarageRegistrationTest, ANameTheThaiCodePageCannotHoldIsRefusedAndNothingIs
     EXPECT_TRUE(form.Edit1->hasFocus());
     EXPECT_FALSE(mainWindowOpened);
     EXPECT_TRUE(form.isVisible());
-    EXPECT_TRUE(platform::registry::readString(platform::registry::sarvelloKey, platform::registry::garageNameValue)
-                    .isEmpty());
+    EXPECT_TRUE(
+        platform::registry::readString(platform::registry::sarvelloKey, platform::registry::garageNameValue)
+            .isEmpty());
 }

@@ -28,7 +28,7 @@ int holdClosedLoopbackPort()
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("cannot reserve a loopback port for the tests");
-    return ntohs(address.sin_port);  // the socket stays open until the process ends
+    return ntohs(address.sin_port); // the socket stays open until the process ends
 }
 
 void pinFtpServerUnlessNamed()
@@ -45,7 +45,7 @@ class FtpServerPin : public ::testing::EmptyTestEventListener {
     void OnTestStart(const ::testing::TestInfo&) override { pinFtpServerUnlessNamed(); }
 };
 
-}  // namespace
+} // namespace
 
 void useTemporaryWorkstation()
 {
@@ -63,7 +63,7 @@ void useTemporaryWorkstation()
     setenv("HOME", g_base.c_str(), 1);
 
     g_closedPort = holdClosedLoopbackPort();
-    unsetenv("TEVRAK_FTP_HOST");  // not even the caller's server: tests name their own
+    unsetenv("TEVRAK_FTP_HOST"); // not even the caller's server: tests name their own
     unsetenv("TEVRAK_FTP_PORT");
     pinFtpServerUnlessNamed();
     ::testing::UnitTest::GetInstance()->listeners().Append(new FtpServerPin);
@@ -73,6 +73,9 @@ std::string temporaryBase() { return g_base; }
 
 std::string driveCFolder() { return (std::filesystem::path(g_base) / "C").string(); }
 
-int closedFtpPort() { return g_closedPort; }
+int closedFtpPort()
+{
+    return g_closedPort;
+}
 
 }  // namespace tevrak::test
