@@ -41,7 +41,9 @@ void Workstation::start(int splashMilliseconds)
         QThread::msleep(static_cast<unsigned long>(splashMilliseconds));
     }
 
-    platform::registry::createKey(platform::registry::sarvelloKey);
+    // A registry that cannot be written is reported; the start goes on with
+    // what can be read (no name: the registration form asks for one).
+    platform::guard([] { platform::registry::createKey(platform::registry::sarvelloKey); });
     if (storedGarageName().isEmpty())
         m_registration = std::make_unique<TRegisterf>([this] { openMainWindowModally(); });
     if (!storedGarageName().isEmpty())

@@ -163,7 +163,10 @@ void ArchivePage::fillFolderList()
     platform::sortNames(folders);
     m_fillingList = true;
     ListBox2->addItems(folders);
-    ListBox2->setCurrentRow(-1);
+    // No current row, set through the view: a list whose current row was
+    // never set makes its first row current when it takes the focus by the
+    // keyboard, which would open that folder unasked.
+    ListBox2->setCurrentIndex(QModelIndex());
     m_fillingList = false;
 }
 

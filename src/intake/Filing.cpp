@@ -31,6 +31,25 @@ std::optional<QChar> forbiddenCharacter(const QString& claimNumber)
     return std::nullopt;
 }
 
+// The JPEG and GIF files of a folder, as the file lists show them.
+QStringList picturesIn(const QString& folder)
+{
+    return platform::listFiles(folder + QStringLiteral("\\*.jpg;") + folder + QStringLiteral("\\*.gif"));
+}
+
+// The outbox files filed for this claim (named by the claim number and a
+// sequence number) that are still waiting to be sent.
+QStringList unsentNamesOf(const QString& claimNumber)
+{
+    QStringList names = picturesIn(platform::paths::outbox);
+    names.removeIf([&claimNumber](const QString& name) {
+        bool numbered = false;
+        name.mid(8, 3).toInt(&numbered);
+        return !numbered || !name.startsWith(claimNumber, Qt::CaseInsensitive);
+    });
+    return names;
+}
+
 }  // namespace
 
 const Category& beforeRepairCategory()
@@ -180,7 +199,9 @@ void Filing::Drop(const platform::ThumbnailSlot& slot, const Category& category)
 
 QString Filing::RepairGroup(int low, int high, const QString& caption) const
 {
-    return nextSequence(m_claimFiles, low, high, m_claimNumber, caption);
+    // A number whose file waits unsent in the outbox is taken even when its
+    // archive copy was removed from the claim folder.
+    return nextSequence(m_claimFiles + unsentNamesOf(m_claimNumber), low, high, m_claimNumber, caption);
 }
 
 void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category)
@@ -188,8 +209,7 @@ void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category
     const QString claimFolder = platform::paths::claimFolder(m_claimNumber);
     if (!platform::folderExists(claimFolder))
         platform::createFolder(claimFolder);
-    m_claimFiles = platform::listFiles(claimFolder + QStringLiteral("\\*.jpg;") + claimFolder +
-                                       QStringLiteral("\\*.gif"));
+    m_claimFiles = picturesIn(claimFolder);
     m_values.SequenceText = RepairGroup(category.low, category.high, category.caption);
 
     m_values.CurrentFileName = slot.caption->text();

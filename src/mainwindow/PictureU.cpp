@@ -17,6 +17,7 @@
 
 #include <QPushButton>
 #include <QTabWidget>
+#include <QVBoxLayout>
 
 namespace tevrak {
 
@@ -42,7 +43,11 @@ TPicture::TPicture(SharedForms& forms, QWidget* parent)
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setGeometry(rect());
+    // The page control fills the window at any size, maximised too.
+    auto* fill = new QVBoxLayout(this);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->setSizeConstraint(QLayout::SetNoConstraint); // the window keeps the sizes it is given
+    fill->addWidget(PageControl1);
     auto addTab = [this](const QString& name, const QString& caption) {
         auto* tab = new QWidget;
         tab->setObjectName(name);

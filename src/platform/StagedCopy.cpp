@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -76,6 +79,31 @@ void copyBytes(int from, int to)
     }
 }
 
+// The process's file-creation mask, read without changing it (umask() would
+// change it for a moment for every thread).
+mode_t creationMask()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// Gives the copy what a plain copy keeps and a new file gets: the source's
+// modification time and the permissions of a newly created file.
+void takeOverAttributes(int copy, const struct stat& source)
+{
+    if (::fchmod(copy, 0666 & ~creationMask()) != 0)
+        throw Error(reason(errno));
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (::futimens(copy, times) != 0)
+        throw Error(reason(errno));
+}
+
 }  // namespace
 
 void syncFolder(const QString& localFolder)
@@ -90,28 +118,35 @@ void syncFolder(const QString& localFolder)
 StagedCopy::StagedCopy(const QString& localSource, const QString& localTarget) : m_target(localTarget)
 {
     const QFileInfo target(localTarget);
+    // Every failure names the file and the folder it was to be copied into.
+    const auto failed = [&](const QString& why) {
+        return Error(QStringLiteral("Cannot copy %1 into the folder %2: %3")
+                         .arg(QFileInfo(localSource).fileName(), target.absolutePath(), why));
+    };
     const QByteArray source = QFile::encodeName(localSource);
     Descriptor in(::open(source.constData(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
-        throw Error(reason(errno));
+    struct stat sourceStatus {};
+    if (in.get() < 0 || ::fstat(in.get(), &sourceStatus) != 0)
+        throw failed(reason(errno));
 
     // A hidden name no file list or upload mask picks up.
     QByteArray temporary =
         QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
     Descriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
     if (out.get() < 0)
-        throw Error(reason(errno));
+        throw failed(reason(errno));
     m_temporary = QFile::decodeName(temporary);
     try {
         copyBytes(in.get(), out.get());
+        takeOverAttributes(out.get(), sourceStatus);
         if (::fsync(out.get()) != 0)
             throw Error(reason(errno));
         if (::close(out.release()) != 0)
             throw Error(reason(errno));
-    } catch (...) {
+    } catch (const Error& error) {
         ::unlink(temporary.constData());
         m_temporary.clear();
-        throw;
+        throw failed(error.message());
     }
 }
 
@@ -123,8 +158,11 @@ StagedCopy::~StagedCopy()
 
 void StagedCopy::commit()
 {
-    if (::rename(QFile::encodeName(m_temporary).constData(), QFile::encodeName(m_target).constData()) != 0)
-        throw Error(reason(errno));
+    if (::rename(QFile::encodeName(m_temporary).constData(), QFile::encodeName(m_target).constData()) != 0) {
+        const QFileInfo target(m_target);
+        throw Error(QStringLiteral("Cannot put %1 into the folder %2: %3")
+                        .arg(target.fileName(), target.absolutePath(), reason(errno)));
+    }
     m_temporary.clear();
     m_committed = true;
     syncFolder(QFileInfo(m_target).absolutePath());

@@ -497,12 +497,15 @@ void ExpensePage::BitBtn11Click()
         Table& record = m_db.ExpenseT;
         record.setDate(field("Sysdate"), today());
         record.setBoolean(field("Send"), false);
-        record.post();
-        m_binding->setActive(false);
-        BitBtn10->setEnabled(true);
-        BitBtn12->setEnabled(true);
-        BitBtn11->setEnabled(false);
-        m_refusedBox = nullptr;
+        // Once the row is stored the tab is idle again, even should what
+        // follows the storing fail.
+        record.post([this] {
+            m_binding->setActive(false);
+            BitBtn10->setEnabled(true);
+            BitBtn12->setEnabled(true);
+            BitBtn11->setEnabled(false);
+            m_refusedBox = nullptr;
+        });
         platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Save Complete"),
                                          platform::MessageIcon::Confirmation});
     });

@@ -20,7 +20,7 @@ public:
     State validate(QString& input, int&) const override
     {
         for (const QChar c : input)
-            if (!isNumberCharacter(c) && c != QLatin1Char(' '))
+            if (!isNumberCharacter(c))
                 return Invalid;
         return Acceptable;
     }
@@ -41,6 +41,12 @@ FieldEdit::FieldEdit(const QString& objectName, Kind kind, int maxLength, QWidge
             m_accepted = text;
     });
     connect(this, &QLineEdit::textEdited, this, &FieldEdit::refuseUnwritable);
+    // An edit that no key press made (a paste from the context menu, a drop)
+    // counts as typing too.
+    connect(this, &QLineEdit::textEdited, this, [this] {
+        if (!m_inKeyPress)
+            emit keyTyped();
+    });
 }
 
 void FieldEdit::setComputed()
@@ -68,15 +74,20 @@ void FieldEdit::refuseUnwritable(const QString& text)
 void FieldEdit::focusOutEvent(QFocusEvent* event)
 {
     QLineEdit::focusOutEvent(event);
-    emit left();
+    // Another application taking the focus, or the box's own context menu,
+    // does not leave the box.
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+        emit left();
 }
 
 void FieldEdit::keyPressEvent(QKeyEvent* event)
 {
-    if (!isReadOnly() &&
-        (event->key() == Qt::Key_Backspace || (!event->text().isEmpty() && event->text().at(0).isPrint())))
+    if (!isReadOnly() && (event->key() == Qt::Key_Backspace || event->matches(QKeySequence::Paste) ||
+                          (!event->text().isEmpty() && event->text().at(0).isPrint())))
         emit keyTyped();
+    m_inKeyPress = true;
     QLineEdit::keyPressEvent(event);
+    m_inKeyPress = false;
 }
 
 } // namespace tevrak::records

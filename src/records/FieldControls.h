@@ -8,9 +8,10 @@ namespace tevrak::records {
 // A text box of a claim-record form. Text boxes take at most their field's
 // size in Thai code-page characters; a text that cannot be written in that
 // code page is refused with a message and the box keeps its previous text.
-// Number boxes take only the characters a number is written with. Every box
-// reports when it loses the focus (left()) and every character key typed,
-// Backspace included (keyTyped()).
+// Number boxes take only the characters a number is written with (no
+// blanks). Every box reports when the focus moves from it to another control
+// of the program (left()), and every character key typed, Backspace and
+// paste included (keyTyped()).
 class FieldEdit : public QLineEdit {
     Q_OBJECT
 public:
@@ -37,6 +38,7 @@ private:
     Kind m_kind;
     bool m_computed = false;
     QString m_accepted; // the last text that could be written in the code page
+    bool m_inKeyPress = false;
 };
 
 } // namespace tevrak::records

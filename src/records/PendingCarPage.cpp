@@ -300,13 +300,16 @@ void PendingCarPage::BitBtn6Click()
         record.setInteger(QStringLiteral("Seq"), m_db.TevrakQ.asInteger(QStringLiteral("MAX OF Seq")) + 1);
         record.setDate(QStringLiteral("ReportDate"), today());
         record.setBoolean(QStringLiteral("Send"), false);
-        record.post();
-        m_binding->setActive(false);
-        BitBtn5->setEnabled(true);
-        BitBtn6->setEnabled(false);
+        // Once the row is stored the tab is idle again, even should what
+        // follows the storing fail.
+        record.post([this] {
+            m_binding->setActive(false);
+            BitBtn5->setEnabled(true);
+            BitBtn6->setEnabled(false);
+            setDetailsLocked(false);
+        });
         platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Save Complete"),
                                          platform::MessageIcon::Confirmation});
-        setDetailsLocked(false);
         BitBtn9Click();
     });
 }

@@ -4,6 +4,7 @@
 #include "records/DatabaseConnection.h"
 
 #include <QRegularExpression>
+#include <optional>
 #include <sqlite3.h>
 
 namespace tevrak::records {
@@ -118,18 +119,19 @@ void Query::open()
             ordered =
                 QStringLiteral("SELECT * FROM (\n%1\n) ORDER BY %2").arg(text, order.join(QLatin1Char(',')));
     }
-    ResultSet result;
-    try {
-        DatabaseConnection::Statement statement(m_connection, ordered, files);
-        statement.bindNamed(":prm", m_param);
-        result = statement.fetchAll();
-    } catch (const Error&) {
-        if (ordered == text)
-            throw;
-        DatabaseConnection::Statement statement(m_connection, text, files);
-        statement.bindNamed(":prm", m_param);
-        result = statement.fetchAll();
+    std::optional<DatabaseConnection::Statement> statement;
+    if (ordered != text) {
+        try {
+            statement.emplace(m_connection, ordered, files);
+        } catch (const Error&) {
+            // The text cannot stand inside another select (a closing
+            // semicolon, say): it runs as written, in the engine's order.
+        }
     }
+    if (!statement)
+        statement.emplace(m_connection, text, files);
+    statement->bindNamed(":prm", m_param);
+    ResultSet result = statement->fetchAll();
     setState(State::Browse);
     setResult(result.columns, std::move(result.rows), 0);
 }

@@ -341,8 +341,39 @@ void Table::post()
     }
     m_pending.clear();
     setState(State::Browse);
-    writeIndexFile();
-    load(rowid);
+    // The row is stored from here on: a failure of what follows must not read
+    // as a refused record.
+    const auto savedBut = [&path](const Error& error) {
+        return Error(QStringLiteral("The record was saved in %1, but then this failed: %2")
+                         .arg(path, error.message()));
+    };
+    try {
+        writeIndexFile();
+    } catch (const Error& error) {
+        try {
+            load(rowid);
+        } catch (const Error&) {
+            // The index file's failure is the one reported.
+        }
+        throw savedBut(error);
+    }
+    try {
+        load(rowid);
+    } catch (const Error& error) {
+        throw savedBut(error);
+    }
+}
+
+void Table::post(const std::function<void()>& afterStored)
+{
+    try {
+        post();
+    } catch (...) {
+        if (state() != State::Insert)
+            afterStored();
+        throw;
+    }
+    afterStored();
 }
 
 void Table::cancel()

@@ -2,6 +2,8 @@
 
 #include "records/Dataset.h"
 
+#include <functional>
+
 namespace tevrak::records {
 
 // A dataset over one whole table file (TevrakT, ExpenseT, ...). Its rows are
@@ -46,7 +48,9 @@ public:
     // Stores the new record as one row. When the engine refuses it (a key
     // already present, a locked or missing file) the error is raised and the
     // record stays pending, to be corrected and posted again or cancelled.
-    // Afterwards the stored row is the current row.
+    // Afterwards the stored row is the current row. Once the row is stored
+    // the table is in browse state; should rewriting the .PX file or reading
+    // the rows again fail after that, the error raised says the record was saved.
     void post();
     // Discards the new record.
     void cancel();
@@ -57,6 +61,10 @@ public:
 
     // Deletes every row (the table may be open or closed) and rewrites the .PX file.
     void empty();
+
+    // post(), then `afterStored` as soon as the row is stored: also when
+    // post() fails after storing it, before that error passes on.
+    void post(const std::function<void()>& afterStored);
 
 private:
     void requireInsert(const QString& field) const;

@@ -1,5 +1,6 @@
 #include "startup/RegisterFU.h"
 
+#include "platform/Cp874.h"
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"
 #include "platform/FileSystem.h"
@@ -40,6 +41,13 @@ TRegisterf::TRegisterf(std::function<void()> openMainWindow, QWidget* parent)
 
 void TRegisterf::Button1Click()
 {
+    // The name becomes the garage's folder on the insurer's server, written in
+    // the Thai code page: a name that code page cannot hold is refused.
+    if (!platform::cp874::canEncode(Edit1->text())) {
+        platform::showInputError(QStringLiteral("ชื่ออู่มีอักขระที่ไม่ใช่ภาษาไทยหรืออังกฤษ: กรุณาพิมพ์ใหม่"));
+        Edit1->setFocus();
+        return;
+    }
     // The name is stored as typed, an empty one too (the next start then asks again).
     platform::registry::writeString(platform::registry::sarvelloKey, platform::registry::garageNameValue,
                                     Edit1->text());

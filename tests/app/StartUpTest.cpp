@@ -1,23 +1,30 @@
 #include "app/Workstation.h"
+#include "exchange/CopyfU.h"
+#include "intake/InboxPage.h"
 #include "mainwindow/PictureU.h"
 #include "platform/DateBox.h"
-#include "records/ClaimDatabase.h"
-#include "records/PendingCarPage.h"
-#include "intake/InboxPage.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
+#include "records/ClaimDatabase.h"
+#include "records/EnquiryU.h"
+#include "records/FormUserU.h"
+#include "records/PendingCarPage.h"
+#include "startup/RegisterF2U.h"
 #include "startup/RegisterFU.h"
 #include "support/QtPrinting.h"
 #include "support/RecordingDialogs.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
+#include "transfer/ZipfU.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QLocale>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QTabWidget>
 #include <gtest/gtest.h>
@@ -30,6 +37,32 @@ void storeGarageName(const QString& name)
 {
     platform::registry::writeString(platform::registry::sarvelloKey, platform::registry::garageNameValue, name);
 }
+
+// Every window (a widget without a parent) in the order of its creation, with
+// the application title at that moment.
+class WindowCreations : public QObject {
+public:
+    WindowCreations() { qApp->installEventFilter(this); }
+    ~WindowCreations() override { qApp->removeEventFilter(this); }
+
+    // Where the window was created among all windows (its last creation: a
+    // destroyed window's address may be taken again); -1 when never.
+    qsizetype position(const QWidget* window) const { return windows.lastIndexOf(window); }
+
+    QList<const QObject*> windows;
+    QStringList titles;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Create && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->parentWidget() == nullptr) {
+            windows.append(watched);
+            titles.append(platform::applicationTitle());
+        }
+        return false;
+    }
+};
 
 class StartUpTest : public ::testing::Test {
 protected:
@@ -132,4 +165,52 @@ TEST_F(StartUpTest, RefreshRunsTheWholeInitialisationAgain)
     EXPECT_EQ(tab3.DateEdit1->date(), today);
     EXPECT_EQ(window.values().GarageName, QStringLiteral("GarageTwo"));
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(StartUpTest, TheFormsAreCreatedInTheStartUpOrderAfterTheTitleIsSet)
+{
+    storeGarageName(QStringLiteral("GarageOne"));
+    platform::setApplicationTitle(QString());
+    WindowCreations created;
+    Workstation workstation;
+    workstation.start(0);
+    const SharedForms& forms = workstation.forms();
+    const QList<const QWidget*> inOrder{workstation.picture(), forms.Copyf,   forms.Zipf,
+                                        forms.RegisterF2,      forms.Enquiry, forms.FormUser};
+    qsizetype previous = -1;
+    for (const QWidget* form : inOrder) {
+        ASSERT_NE(form, nullptr);
+        const qsizetype at = created.position(form);
+        EXPECT_GT(at, previous) << form->metaObject()->className() << " is created out of order";
+        previous = at;
+    }
+    // The title is set after the main window and before the long-lived forms.
+    EXPECT_TRUE(created.titles[created.position(workstation.picture())].isEmpty());
+    EXPECT_EQ(created.titles[created.position(forms.Copyf)], Workstation::title());
+}
+
+TEST_F(StartUpTest, ARegistryThatCannotBeWrittenIsReportedAndTheStartGoesOn)
+{
+    // A plain file stands where the registry's folder should be.
+    const QString folder = QFileInfo(platform::registry::registryFile()).absolutePath();
+    QDir(folder).removeRecursively();
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    struct RemoveBlocker {
+        QString path;
+        ~RemoveBlocker() { QFile::remove(path); }
+    } removeBlocker{folder};
+
+    Workstation workstation;
+    workstation.start(0);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
+    EXPECT_TRUE(dialogs.last().text.contains("registry.ini")) << dialogs.last().text.toStdString();
+    // No name can be read: the registration form asks for one, and the
+    // long-lived forms exist.
+    EXPECT_EQ(workstation.mainForm(), workstation.registration());
+    ASSERT_NE(workstation.registration(), nullptr);
+    EXPECT_TRUE(workstation.registration()->isVisible());
+    EXPECT_NE(workstation.forms().FormUser, nullptr);
 }

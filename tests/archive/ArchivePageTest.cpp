@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -435,6 +437,24 @@ TEST_F(ArchivePageTest, ControlsCarryTheirNamesAndCaptions)
     const QRect last = page->pictureSlots()[8].caption->geometry();
     EXPECT_LE(page->ScrollBox2->geometry().right(), 800);
     EXPECT_LE(last.right(), page->ScrollBox2->width());
+}
+
+TEST_F(ArchivePageTest, TheListTakingTheFocusByTheKeyboardOpensNoFolderButAnArrowKeyDoes)
+{
+    addClaim("12345678", 3);
+    page->TabSheet2Show();
+    // The Tab key brings the focus into the list.
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(page->ListBox2, &focusIn);
+    EXPECT_EQ(page->ListBox2->currentRow(), -1);
+    EXPECT_EQ(page->currentFolder(), "c:\\picture");
+    EXPECT_EQ(shownCount(), 0);
+    // The Down arrow chooses the first folder and opens it.
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(page->ListBox2, &down);
+    EXPECT_EQ(page->ListBox2->currentRow(), 0);
+    EXPECT_EQ(page->currentFolder(), "c:\\picture\\12345678");
+    EXPECT_EQ(shownCount(), 3);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -228,4 +229,74 @@ TEST_F(FilingTest, APhotoThatVanishedFromTheInboxGivesAClearMessage)
     EXPECT_TRUE(dialogs.last().text.contains("IMG_1.jpg"));
     EXPECT_TRUE(filesIn(claimFolder()).isEmpty());
     EXPECT_TRUE(filesIn(outbox()).isEmpty());
+}
+
+TEST_F(FilingTest, ANumberStillWaitingInTheOutboxIsNotTakenAgain)
+{
+    addJpeg("IMG_1.jpg", Qt::red);
+    addJpeg("IMG_2.jpg", Qt::blue);
+    addJpeg("IMG_3.jpg", Qt::green);
+    openTab();
+    typeClaim("12345678");
+    drop(1, page->beforeRepair.image);
+    drop(2, page->beforeRepair.image);
+    const QByteArray unsent = readFile(outbox() + "/12345678002.jpg");
+    // The clerk removes the highest photo from the claim folder by hand; its
+    // outbox copy has not been sent yet.
+    ASSERT_TRUE(QFile::remove(claimFolder() + "/12345678002.jpg"));
+    // An outbox file of another claim does not count.
+    writeFile(outbox() + "/87654321009.jpg", "other claim");
+    drop(3, page->beforeRepair.image);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(filesIn(claimFolder()), QStringList({"12345678001.jpg", "12345678003.jpg"}));
+    EXPECT_EQ(readFile(outbox() + "/12345678002.jpg"), unsent);
+    EXPECT_EQ(readFile(outbox() + "/12345678003.jpg"), readFile(claimFolder() + "/12345678003.jpg"));
+}
+
+TEST_F(FilingTest, ASecondCopyThatCannotTakeItsNameKeepsTheInboxPhotoAndUndoesTheFirst)
+{
+    addJpeg("IMG_1.jpg");
+    openTab();
+    const QByteArray original = readFile(inbox() + "/IMG_1.jpg");
+    typeClaim("12345678");
+    // A folder stands at the outbox copy's name: the copy is written, its
+    // final rename fails.
+    QDir().mkpath(outbox() + "/12345678001.jpg");
+    drop(1, page->beforeRepair.image);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
+    EXPECT_TRUE(dialogs.last().text.contains("12345678001.jpg")) << dialogs.last().text.toStdString();
+    EXPECT_EQ(readFile(inbox() + "/IMG_1.jpg"), original);
+    EXPECT_TRUE(filesIn(claimFolder()).isEmpty()) << "the archive copy must be undone";
+    EXPECT_TRUE(filesIn(outbox()).isEmpty());
+    EXPECT_TRUE(page->thumbnailSlots()[0].image->isVisibleTo(tab.get()));
+    EXPECT_EQ(page->inboxList(), QStringList({"IMG_1.jpg"}));
+}
+
+TEST_F(FilingTest, EachRefusalNamesItsReasonAndTheClaimMessagesPutTheFocusInTheClaimBox)
+{
+    addJpeg("IMG_7.JPG");
+    writeGif(inbox() + "/SCAN.gif", noisyImage(QSize(30, 60), Qt::gray));
+    openTab(); // slot 1 IMG_7.JPG, slot 2 SCAN.gif
+    tab->show();
+    QApplication::setActiveWindow(tab.get());
+    for (const QString& claim : {QString(), QStringLiteral("1234567")}) {
+        typeClaim(claim);
+        page->BitBtn4->setFocus();
+        drop(1, page->beforeRepair.image);
+        EXPECT_TRUE(page->Edit1->hasFocus()) << "after the message for '" << claim.toStdString() << "'";
+    }
+    typeClaim("12345678");
+    for (platform::ImageControl* photoTarget : {page->beforeRepair.image, page->afterRepair.image}) {
+        drop(2, photoTarget);
+        EXPECT_EQ(dialogs.last().text, QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"));
+    }
+    drop(1, page->documents.image); // an upper-case .JPG
+    EXPECT_EQ(dialogs.last().text, QStringLiteral("กรุณาเลือกเฉพาะเอกสาร"));
+    EXPECT_EQ(dialogs.texts(),
+              QStringList({QStringLiteral("กรุณาป้อนเลขรับแจ้ง"), QStringLiteral("เลขรับแจ้งต้องมี 8 ตัว"),
+                           QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"), QStringLiteral("กรุณาเลือกเฉพาะรูปภาพ"),
+                           QStringLiteral("กรุณาเลือกเฉพาะเอกสาร")}));
+    EXPECT_FALSE(QDir(claimFolder()).exists());
+    EXPECT_EQ(filesIn(inbox()), QStringList({"IMG_7.JPG", "SCAN.gif"}));
 }

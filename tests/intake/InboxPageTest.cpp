@@ -44,6 +44,16 @@ TEST_F(InboxPageTest, FivePhotosFillFiveSlotsAndNextEmptiesThePage)
 
 TEST_F(InboxPageTest, NinePhotosAndEighteenPhotosPageAsFarAsTheyReach)
 {
+    // Exactly nine: a full first page; Next gives an empty page and disables itself.
+    addPhotos(9);
+    openTab();
+    EXPECT_EQ(shownNames(), QStringList({photo(0), photo(1), photo(2), photo(3), photo(4), photo(5), photo(6),
+                                         photo(7), photo(8)}));
+    EXPECT_TRUE(nextEnabled());
+    next();
+    EXPECT_EQ(shownNames(), QStringList(9, QString()));
+    EXPECT_FALSE(nextEnabled());
+
     addPhotos(18);
     openTab();
     EXPECT_EQ(shownNames().last(), photo(8));

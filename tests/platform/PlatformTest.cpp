@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
+#include "platform/ServerAddress.h"
 #include "platform/StagedCopy.h"
 #include "support/RecordingDialogs.h"
 #include "support/TestEnvironment.h"
@@ -12,9 +13,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <arpa/inet.h>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,6 +161,51 @@ TEST_F(PlatformTest, StagedCopyFailsClearlyWhenTheDestinationCannotBeWritten)
     EXPECT_FALSE(QFile::exists(root() + "/x.jpg"));
 }
 
+TEST_F(PlatformTest, AFailedStagedCopyNamesTheFileAndTheFolder)
+{
+    writeFile(root() + "/in.jpg", "photo");
+    // A folder stands at the target's name: the copy is made, its rename fails.
+    const QString outbox = root() + "/outbox";
+    QDir().mkpath(outbox + "/Tevrak2.DB");
+    StagedCopy copy(root() + "/in.jpg", outbox + "/Tevrak2.DB");
+    try {
+        copy.commit();
+        FAIL() << "a file was renamed over a folder";
+    } catch (const Error& error) {
+        EXPECT_TRUE(error.message().contains("Tevrak2.DB")) << error.what();
+        EXPECT_TRUE(error.message().contains(outbox)) << error.what();
+        EXPECT_TRUE(error.message().contains(QString::fromLocal8Bit(std::strerror(EISDIR)))) << error.what();
+    }
+    // A source that is gone names the source and the folder.
+    try {
+        StagedCopy missing(root() + "/vanished.jpg", outbox + "/x.jpg");
+        FAIL() << "a missing file was copied";
+    } catch (const Error& error) {
+        EXPECT_TRUE(error.message().contains("vanished.jpg")) << error.what();
+        EXPECT_TRUE(error.message().contains(outbox)) << error.what();
+    }
+}
+
+TEST_F(PlatformTest, AStagedCopyKeepsTheSourcesTimeAndGetsTheModeOfANewFile)
+{
+    const QString source = root() + "/scan.gif";
+    writeFile(source, "GIF89a scanned");
+    ::chmod(QFile::encodeName(source).constData(), 0600);
+    const struct timespec scanned[2] = {{1700000000, 0}, {1600000000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), scanned, 0), 0);
+    const mode_t previousMask = ::umask(027);
+    {
+        StagedCopy copy(source, root() + "/12345678800.gif");
+        copy.commit();
+    }
+    ::umask(previousMask);
+    struct stat copied {};
+    ASSERT_EQ(::stat(QFile::encodeName(root() + "/12345678800.gif").constData(), &copied), 0);
+    EXPECT_EQ(copied.st_mtim.tv_sec, 1600000000);
+    EXPECT_EQ(copied.st_mtim.tv_nsec, 123456789);
+    EXPECT_EQ(copied.st_mode & 07777, 0640u);
+}
+
 TEST_F(PlatformTest, StagedCopyOnAFullDiskLeavesNoPartialFile)
 {
     writeFile(root() + "/big.jpg", QByteArray(2 << 20, 'b'));
@@ -178,4 +230,31 @@ TEST_F(PlatformTest, StagedCopyOnAFullDiskLeavesNoPartialFile)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the copy did not report the full disk";
     EXPECT_TRUE(QDir(root() + "/out").entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// Run in this order: the second checks that the first one's removal of the
+// pin does not outlive it.
+TEST(TestEnvironmentTest, TheFtpServerIsALoopbackPortWhereNothingListens)
+{
+    EXPECT_EQ(ftpHost(), QString::fromLatin1(test::loopbackNowhere));
+    EXPECT_EQ(ftpPort(), test::closedFtpPort());
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(ftpPort()));
+    ASSERT_EQ(::inet_pton(AF_INET, ftpHost().toLatin1().constData(), &address.sin_addr), 1);
+    EXPECT_NE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(errno, ECONNREFUSED);
+    ::close(fd);
+    // A test done with its own server removes the variables.
+    ::unsetenv("TEVRAK_FTP_HOST");
+    ::unsetenv("TEVRAK_FTP_PORT");
+    EXPECT_EQ(ftpHost(), builtInFtpHost);
+}
+
+TEST(TestEnvironmentTest, TheNextTestStartsPinnedAgain)
+{
+    EXPECT_EQ(ftpHost(), QString::fromLatin1(test::loopbackNowhere));
+    EXPECT_EQ(ftpPort(), test::closedFtpPort());
 }

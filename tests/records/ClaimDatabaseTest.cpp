@@ -1,6 +1,8 @@
 #include "records/ClaimDatabase.h"
 #include "platform/Cp874.h"
 #include "platform/Error.h"
+#include "records/DatabaseConnection.h"
+#include "records/Query.h"
 #include "support/TestDatabase.h"
 
 #include <QDir>
@@ -11,10 +13,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 using tevrak::Error;
 using tevrak::records::ClaimDatabase;
+using tevrak::records::DatabaseConnection;
 using tevrak::records::Dataset;
+using tevrak::records::Query;
 using tevrak::records::RowKey;
 using tevrak::records::Table;
 
@@ -540,6 +545,40 @@ TEST_F(ClaimDatabaseTest, ParametersAreBoundAsTextOrDate)
     EXPECT_THROW(db.TevrakQ2.open(), Error);
     db.TevrakT.refresh();
     EXPECT_EQ(db.TevrakT.recordCount(), 2);
+}
+
+TEST_F(ClaimDatabaseTest, AQueryThatFailsRunsOnceAndReportsItsOwnError)
+{
+    {
+        ClaimDatabase db;
+        db.openForStartUp();
+        addTevrak(db.TevrakT, "12345678", 1);
+    }
+    DatabaseConnection connection;
+    int runs = 0;
+    sqlite3_trace_v2(
+        connection.handle(), SQLITE_TRACE_STMT,
+        [](unsigned, void* counter, void*, void* sql) {
+            if (std::strstr(static_cast<const char*>(sql), "abs(") != nullptr)
+                ++*static_cast<int*>(counter);
+            return 0;
+        },
+        &runs);
+    // Fails while its rows are read, ordered or not.
+    Query overflowing(connection, "overflowing",
+                      {"select Claimno, Seq, abs(-9223372036854775807 - 1) as Big from tevrak"});
+    try {
+        overflowing.open();
+        FAIL() << "the overflow was not reported";
+    } catch (const Error& error) {
+        EXPECT_TRUE(error.message().contains("integer overflow")) << error.what();
+    }
+    EXPECT_EQ(runs, 1) << "a failed query is not run a second time";
+
+    // A text that cannot be ordered from outside still runs, as written.
+    Query closed(connection, "closed", {"select Claimno, Seq from tevrak;"});
+    closed.open();
+    EXPECT_EQ(closed.recordCount(), 1);
 }
 
 TEST_F(ClaimDatabaseTest, LocateFindsASummaryByItsKey)

@@ -9,8 +9,10 @@
 #include "records/ExpensePage.h"
 #include "records/FieldControls.h"
 #include "records/FormUserU.h"
+#include "support/TestPictures.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -385,3 +387,59 @@ TEST_F(ExpensePageTest, RequesterAddedOrCancelled)
 }
 
 } // namespace
+
+TEST_F(ExpensePageTest, ASaveThatStoresTheRowButCannotWriteTheIndexLeavesTheTabReady)
+{
+    // A folder stands where the index file is rewritten.
+    const QString index = QDir(test::databaseFolder()).filePath(QStringLiteral("Expense.PX"));
+    ASSERT_TRUE(QFile::remove(index));
+    ASSERT_TRUE(QDir().mkpath(index));
+    control<QPushButton>("BitBtn10")->click();
+    chooseRequester(QStringLiteral("somchai"));
+    typeInto(box("DBEdit6"), QStringLiteral("12345678"));
+    leaveTo(box("DBEdit8"));
+    control<platform::DateBox>("DBDateEdit1")->setDate(today);
+    control<QPushButton>("BitBtn11")->click();
+
+    ASSERT_EQ(world.dialogs.messages.size(), 1u);
+    EXPECT_EQ(world.dialogs.last().icon, platform::MessageIcon::Error);
+    EXPECT_TRUE(world.dialogs.last().text.contains("saved")) << world.dialogs.last().text.toStdString();
+    EXPECT_TRUE(world.dialogs.last().text.contains("Expense.PX")) << world.dialogs.last().text.toStdString();
+    EXPECT_EQ(storedRows().size(), 1);
+    // Idle, as after a save: Create and Search work, Save is off.
+    EXPECT_TRUE(control<QPushButton>("BitBtn10")->isEnabled());
+    EXPECT_TRUE(control<QPushButton>("BitBtn12")->isEnabled());
+    EXPECT_FALSE(control<QPushButton>("BitBtn11")->isEnabled());
+    EXPECT_EQ(db().ExpenseT.state(), Dataset::State::Browse);
+
+    // The clerk enters the next summary once the index can be written again:
+    // it is the claim's second, not the same row twice.
+    ASSERT_TRUE(QDir().rmdir(index));
+    summary(QStringLiteral("12345678"), QStringLiteral("somchai"), 4);
+    const QList<QStringList> rows = storedRows();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0][1], QStringLiteral("1"));
+    EXPECT_EQ(rows[1][1], QStringLiteral("2"));
+    EXPECT_EQ(test::readFile(index), QByteArray("Claimno\tSeq\r\n12345678\t1\r\n12345678\t2\r\n"));
+}
+
+TEST_F(ExpensePageTest, AnotherApplicationTakingTheFocusDoesNotLeaveAnAmountBoxAndBlanksAreNotTyped)
+{
+    control<QPushButton>("BitBtn10")->click();
+    typeInto(box("DBEdit19"), QStringLiteral("1 5"));
+    EXPECT_EQ(box("DBEdit19")->text(), QStringLiteral("15"));
+
+    test::retype(box("DBEdit21"), QStringLiteral("1.2.3"));
+    QWidget* window = world.tab.get();
+    QApplication::setActiveWindow(nullptr); // another application takes the focus
+    QApplication::processEvents();
+    EXPECT_TRUE(world.dialogs.messages.empty());
+    QApplication::setActiveWindow(window);
+    QApplication::processEvents();
+    EXPECT_TRUE(world.dialogs.messages.empty());
+    EXPECT_TRUE(box("DBEdit21")->hasFocus());
+    // Leaving the box for another of its controls still checks it.
+    leaveTo(box("DBEdit8"));
+    ASSERT_EQ(world.dialogs.messages.size(), 1u);
+    EXPECT_EQ(world.dialogs.last().text, QStringLiteral("'1.2.3' is not a valid floating point value."));
+}

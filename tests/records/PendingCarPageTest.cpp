@@ -6,8 +6,12 @@
 #include "records/FieldControls.h"
 #include "records/PendingCarPage.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -357,6 +361,38 @@ TEST_F(PendingCarPageTest, TypingChoosesTheSearchMode)
 
     control<QRadioButton>("C0")->click();
     EXPECT_TRUE(control<QTableView>("DBGrid1")->isEnabled());
+}
+
+TEST_F(PendingCarPageTest, PastingAClaimNumberChoosesTheClaimSearchAsTypingDoes)
+{
+    auto* edit2 = control<QLineEdit>("Edit2");
+    auto* dateBox = control<platform::DateBox>("DateEdit1");
+    QGuiApplication::clipboard()->setText(QStringLiteral("87654321"));
+    const auto chooseDateSearch = [&] {
+        dateBox->setDate(today);
+        QTest::keyClick(dateBox->lineEdit(), Qt::Key_Backspace);
+        ASSERT_TRUE(control<QRadioButton>("C1")->isChecked());
+    };
+
+    chooseDateSearch();
+    edit2->setFocus();
+    QTest::keyClick(edit2, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(edit2->text(), QStringLiteral("87654321"));
+    EXPECT_TRUE(control<QRadioButton>("C2")->isChecked());
+    EXPECT_TRUE(dateBox->isEmptyDate());
+
+    chooseDateSearch();
+    const std::unique_ptr<QMenu> menu(edit2->createStandardContextMenu());
+    QAction* paste = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->text().startsWith(QLatin1String("&Paste")))
+            paste = action;
+    }
+    ASSERT_NE(paste, nullptr);
+    paste->trigger();
+    EXPECT_EQ(edit2->text(), QStringLiteral("87654321"));
+    EXPECT_TRUE(control<QRadioButton>("C2")->isChecked());
+    EXPECT_TRUE(dateBox->isEmptyDate());
 }
 
 TEST_F(PendingCarPageTest, BoxesTakeOnlyWhatTheirFieldCanHold)

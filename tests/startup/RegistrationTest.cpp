@@ -7,6 +7,7 @@
 #include "support/TestEnvironment.h"
 #include "support/TestPictures.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -66,8 +67,12 @@ TEST_F(BranchFormTest, WritesTheBranchAsCp874BytesWithNoLineEnd)
 
 TEST_F(BranchFormTest, OthersShowsTheHintUntilTheTextChangesAndCanBeRegistered)
 {
+    form.show();
+    QApplication::setActiveWindow(&form);
+    form.Button1->setFocus();
     form.ComboBox1->setEditText(QStringLiteral("อื่นๆ"));
     EXPECT_TRUE(form.Label2->isVisibleTo(&form));
+    EXPECT_TRUE(form.ComboBox1->hasFocus());
     form.ComboBox1->setEditText(QStringLiteral("อื่นๆ x"));
     EXPECT_FALSE(form.Label2->isVisibleTo(&form));
     enter(QStringLiteral("อื่นๆ"));
@@ -112,4 +117,26 @@ TEST(GarageRegistrationTest, StoresTheNameThenOpensTheMainWindowAndClosesItself)
     EXPECT_EQ(dialogs.last().text, QStringLiteral("ลงทะเบียนเรียบร้อย"));
     EXPECT_TRUE(QDir(root() + "/Picture").exists() || QDir(root() + "/picture").exists());
     EXPECT_FALSE(form.isVisible());
+}
+
+TEST(GarageRegistrationTest, ANameTheThaiCodePageCannotHoldIsRefusedAndNothingIsStored)
+{
+    QFile::remove(platform::registry::registryFile());
+    test::RecordingDialogs dialogs;
+    bool mainWindowOpened = false;
+    TRegisterf form([&] { mainWindowOpened = true; });
+    form.show();
+    QApplication::setActiveWindow(&form);
+    form.Edit1->setText(QStringLiteral("อู่東京"));
+    form.Button1->setFocus();
+    form.Button1->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.last().caption, QStringLiteral("Error"));
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
+    EXPECT_TRUE(form.Edit1->hasFocus());
+    EXPECT_FALSE(mainWindowOpened);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(
+        platform::registry::readString(platform::registry::sarvelloKey, platform::registry::garageNameValue)
+            .isEmpty());
 }
