@@ -178,10 +178,17 @@ void TransferJob::run()
     m_failure.clear();
 
     InputBlock block(m_mainWindow);
-    exportClaims();
-    exportExpenses();
-    packPhotographs();
+    m_log.started();
+    try {
+        exportClaims();
+        exportExpenses();
+        packPhotographs();
+    } catch (const Error& error) {
+        m_log.finished(false, error.message());
+        throw;
+    }
     m_exchangeOk = exchange();
+    m_log.finished(m_exchangeOk, m_failure);
     if (m_exchangeOk)
         markSent();
     block.release();
@@ -200,6 +207,7 @@ void TransferJob::exportClaims()
     if (openUnsent(rows, QStringLiteral("select * from tevrak")) == 0)
         return; // nothing to send: the export table and the outbox stay as they are
     m_claimRows = fillExportTable(rows, m_database.Tevrak2T, copyClaimRow);
+    m_log.rowsExported(QStringLiteral("Tevrak2"), m_claimRows.size());
     copyExportFiles(m_database.Tevrak2T);
 }
 
@@ -209,6 +217,7 @@ void TransferJob::exportExpenses()
     if (openUnsent(rows, QStringLiteral("select * from Expense")) == 0)
         return;
     m_expenseRows = fillExportTable(rows, m_database.Expense2T, copyExpenseRow);
+    m_log.rowsExported(QStringLiteral("Expense2"), m_expenseRows.size());
     copyExportFiles(m_database.Expense2T);
 }
 

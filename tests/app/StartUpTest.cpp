@@ -82,6 +82,7 @@ TEST_F(StartUpTest, AMissingTableIsReportedAndTheWindowStillOpensWithoutTheLater
     EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
     EXPECT_TRUE(dialogs.last().text.contains("Expense.DB")) << dialogs.last().text.toStdString();
     EXPECT_TRUE(workstation.picture()->values().GarageName.isEmpty()) << "the steps after the failure must not run";
+    EXPECT_FALSE(QFile::exists(test::databaseFolder() + "/Expense.DB")) << "one of several tables was made anew";
 }
 
 TEST_F(StartUpTest, NoNameOrAnEmptyNameOpensTheRegistrationFormWhichOpensTheMainWindow)
