@@ -23,10 +23,11 @@ const QString logFile = QStringLiteral("c:\\LOAD\\transfer.log");
 // A name or a server's reason may carry line ends; the history keeps one line per event.
 QString oneLine(QString text)
 {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     for (QChar& c : text)
         if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
             c = QLatin1Char(' ');
-    return text.simplified();
+    return text;
 }
 
 // Whether the open file's last byte is something other than a line end.
@@ -67,17 +68,17 @@ void TransferLog::started() { append(QStringLiteral("transfer started")); }
 
 void TransferLog::fileSent(const QString& name, qint64 size)
 {
-    append(QStringLiteral("sent %1 (%2 bytes)").arg(oneLine(name)).arg(size));
+    append(QStringLiteral("sent %1 (%2 bytes)").arg(oneLine(name), QString::number(size)));
 }
 
 void TransferLog::fileReceived(const QString& name, qint64 size)
 {
-    append(QStringLiteral("received %1 (%2 bytes)").arg(oneLine(name)).arg(size));
+    append(QStringLiteral("received %1 (%2 bytes)").arg(oneLine(name), QString::number(size)));
 }
 
 void TransferLog::rowsExported(const QString& table, qsizetype count)
 {
-    append(QStringLiteral("exported %1 rows of %2").arg(count).arg(oneLine(table)));
+    append(QStringLiteral("exported %1 rows of %2").arg(QString::number(count), oneLine(table)));
 }
 
 void TransferLog::finished(bool ok, const QString& failureReason)

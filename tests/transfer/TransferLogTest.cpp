@@ -54,7 +54,7 @@ TEST_F(TransferLogTest, EveryEventIsOneStampedUtf8Line)
     log.started();
     log.rowsExported(QStringLiteral("Tevrak2"), 3);
     log.fileSent(QStringLiteral("12345678001.jpg"), 52311);
-    log.fileReceived(QStringLiteral("แจ้งเตือน.txt"), 12);
+    log.fileReceived(QStringLiteral("แจ้งเตือน 100%1.txt"), 12); // a name with what looks like a place-holder
     log.finished(false, QStringLiteral("Socket Error # 111\r\nConnection refused"));
     log.finished(true);
 
@@ -67,7 +67,7 @@ TEST_F(TransferLogTest, EveryEventIsOneStampedUtf8Line)
     for (const QString& line : written)
         events << event(line);
     EXPECT_EQ(events, (QStringList{"transfer started", "exported 3 rows of Tevrak2", "sent 12345678001.jpg (52311 bytes)",
-                                   QStringLiteral("received แจ้งเตือน.txt (12 bytes)"),
+                                   QStringLiteral("received แจ้งเตือน 100%1.txt (12 bytes)"),
                                    "transfer failed: Socket Error # 111 Connection refused", "transfer complete"}));
 }
 
