@@ -1,5 +1,6 @@
 #include "app/Workstation.h"
 
+#include "app/FirstStart.h"
 #include "exchange/CopyfU.h"
 #include "mainwindow/PictureU.h"
 #include "records/EnquiryU.h"
@@ -40,6 +41,7 @@ void Workstation::start(int splashMilliseconds)
         splash.repaint();
         QThread::msleep(static_cast<unsigned long>(splashMilliseconds));
     }
+    createWorkstationOnFirstStart();
 
     // A registry that cannot be written is reported; the start goes on with
     // what can be read (no name: the registration form asks for one).

@@ -130,7 +130,8 @@ void ExchangeSession::upload()
         const std::uint64_t sent = sender.send(local, name, serverName(name));
         QFile::remove(local);
         observer().fileUploaded();
-        observer().fileSent(name, sent);
+        if (OnFileSent)
+            OnFileSent(name, sent);
     }
     observer().uploadEnded();
     m_link.CloseControl();
@@ -174,7 +175,8 @@ void ExchangeSession::download()
         const QString received = day + QLatin1Char('/') + *local;
         platform::copyFile(m_dayFolder + QLatin1Char('\\') + *local,
                            platform::paths::loadAll + QLatin1Char('\\') + *local);
-        observer().fileReceived(*local, quint64(QFileInfo(received).size()));
+        if (OnFileReceived)
+            OnFileReceived(*local, quint64(QFileInfo(received).size()));
         observer().openDownload(received, day);
     }
     m_step = QStringLiteral("Closing the connection");

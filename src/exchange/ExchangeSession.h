@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace tevrak {
 struct ProgramValues;
@@ -22,10 +23,6 @@ public:
     virtual void uploadStarting(int /*fileCount*/) {}
     virtual void uploadingFile(const QString& /*name*/) {}
     virtual void fileUploaded() {}
-    // A file went to the server (bytes: what went over the line for it, 0
-    // when the server already held it), or came down into the day folder.
-    virtual void fileSent(const QString& /*name*/, quint64 /*bytes*/) {}
-    virtual void fileReceived(const QString& /*name*/, quint64 /*bytes*/) {}
     // The upload phase is over, finished or failed.
     virtual void uploadEnded() {}
     // Called often while data moves: a chance to repaint the windows.
@@ -65,6 +62,10 @@ public:
     // Combines an outbox file with a different server copy of the same name
     // (claim archives, export tables); without one, such a file is a conflict.
     ServerCopyMerger* Merger = nullptr;
+    // For the transfer history: a file is on the server (bytes: what went over
+    // the line for it, 0 when the server already held it), or whole in the day folder.
+    std::function<void(const QString& name, quint64 bytes)> OnFileSent;
+    std::function<void(const QString& name, quint64 bytes)> OnFileReceived;
 
     bool run();
 

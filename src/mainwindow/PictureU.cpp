@@ -23,7 +23,7 @@ namespace tevrak {
 
 QString TPicture::caption()
 {
-    return QStringLiteral("บริษัท Norvathaประกันภัย จำกัด [ Tevrak หาดใหญ่สาขา ADSL ") + platform::builtInFtpHost +
+    return QStringLiteral("บริษัท Norvathaประกันภัย จำกัด [ Tevrak หาดใหญ่สาขา ADSL ") + platform::ftpHost() +
            QStringLiteral(" ] ");
 }
 

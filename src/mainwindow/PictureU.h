@@ -62,7 +62,7 @@ public:
     QWidget* TabSheet3 = nullptr;
     QWidget* TabSheet4 = nullptr;
 
-    // The window's caption (fixed; the address is that of the insurer's server).
+    // The window's caption, with the address of the insurer's server in use.
     static QString caption();
 
 private:

@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -34,6 +35,19 @@ QString registryFile()
     if (config.isEmpty())
         config = QDir::homePath() + QStringLiteral("/.config");
     return config + QStringLiteral("/Tevrak/registry.ini");
+}
+
+QString systemRegistryFile()
+{
+    QString folders = qEnvironmentVariable("XDG_CONFIG_DIRS");
+    if (folders.isEmpty())
+        folders = QStringLiteral("/etc/xdg");
+    for (const QString& folder : folders.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        const QString file = folder + QStringLiteral("/Tevrak/registry.ini");
+        if (QFileInfo::exists(file))
+            return file;
+    }
+    return {};
 }
 
 void createKey(const QString& key)

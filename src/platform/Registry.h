@@ -11,6 +11,10 @@ inline const QString sarvelloKey = QStringLiteral("\\SOFTWARE\\Sarvello");
 inline const QString garageNameValue = QStringLiteral("Garage Name");
 
 QString registryFile();
+// The registry file an administrator writes for every account of the
+// workstation: Tevrak/registry.ini in the first folder of $XDG_CONFIG_DIRS
+// (default /etc/xdg) that has one; the empty text when none has.
+QString systemRegistryFile();
 
 // Creates the key when it does not exist (an empty group holds a marker).
 void createKey(const QString& key);

@@ -186,10 +186,17 @@ void TransferJob::run()
     m_failure.clear();
 
     InputBlock block(m_mainWindow);
-    exportClaims();
-    exportExpenses();
-    packPhotographs();
+    m_log.started();
+    try {
+        exportClaims();
+        exportExpenses();
+        packPhotographs();
+    } catch (const Error& error) {
+        m_log.finished(false, error.message());
+        throw;
+    }
     m_exchangeOk = exchange();
+    m_log.finished(m_exchangeOk, m_failure);
     if (m_exchangeOk)
         markSent();
     block.release();
@@ -208,6 +215,7 @@ void TransferJob::exportClaims()
     if (openUnsent(rows, QStringLiteral("select * from tevrak")) == 0)
         return; // nothing to send: the export table and the outbox stay as they are
     m_claimRows = fillExportTable(rows, m_database.Tevrak2T, copyClaimRow);
+    m_log.rowsExported(QStringLiteral("Tevrak2"), m_claimRows.size());
     copyExportFiles(m_database.Tevrak2T);
 }
 
@@ -217,6 +225,7 @@ void TransferJob::exportExpenses()
     if (openUnsent(rows, QStringLiteral("select * from Expense")) == 0)
         return;
     m_expenseRows = fillExportTable(rows, m_database.Expense2T, copyExpenseRow);
+    m_log.rowsExported(QStringLiteral("Expense2"), m_expenseRows.size());
     copyExportFiles(m_database.Expense2T);
 }
 
@@ -238,6 +247,10 @@ bool TransferJob::exchange()
     ServerCopyMerge merger;
     login->session().ReadTimeout = ExchangeReadTimeout;
     login->session().Merger = &merger;
+    login->session().OnFileSent = [this](const QString& name, quint64 bytes) { m_log.fileSent(name, qint64(bytes)); };
+    login->session().OnFileReceived = [this](const QString& name, quint64 bytes) {
+        m_log.fileReceived(name, qint64(bytes));
+    };
     login->BitBtn1Click();
     m_failure = login->session().failure();
     return TransferOK;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/TableSchema.h"
+#include "transfer/TransferLog.h"
 
 #include <QList>
 #include <QString>
@@ -49,6 +50,9 @@ public:
     bool exchangeSucceeded() const { return m_exchangeOk; }
     const QString& exchangeFailure() const { return m_failure; }
 
+    // The transfer history this job appends to (c:\LOAD\transfer.log).
+    TransferLog& log() { return m_log; }
+
 private:
     void exportClaims();
     void exportExpenses();
@@ -64,6 +68,7 @@ private:
     QList<records::RowKey> m_expenseRows;
     bool m_exchangeOk = false;
     QString m_failure;
+    TransferLog m_log;
 };
 
 // Copies an export table's .DB and .PX files into the outbox, replacing the

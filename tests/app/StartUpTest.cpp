@@ -5,6 +5,7 @@
 #include "platform/DateBox.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
+#include "platform/ServerAddress.h"
 #include "records/ClaimDatabase.h"
 #include "records/EnquiryU.h"
 #include "records/FormUserU.h"
@@ -92,8 +93,9 @@ TEST_F(StartUpTest, AStoredGarageNameOpensTheMainWindowAndNoRegistrationForm)
         EXPECT_EQ(qobject_cast<TRegisterf*>(widget), nullptr) << "a registration form exists";
 
     TPicture& window = *workstation.picture();
+    // The caption names the server in use (the tests' own loopback address here).
     EXPECT_EQ(window.windowTitle(),
-              QStringLiteral("บริษัท Norvathaประกันภัย จำกัด [ Tevrak หาดใหญ่สาขา ADSL 203.0.113.10 ] "));
+              QStringLiteral("บริษัท Norvathaประกันภัย จำกัด [ Tevrak หาดใหญ่สาขา ADSL %1 ] ").arg(platform::ftpHost()));
     ASSERT_EQ(window.PageControl1->count(), 4);
     EXPECT_EQ(window.PageControl1->tabText(0), QStringLiteral("รูปภาพใหม่"));
     EXPECT_EQ(window.PageControl1->tabText(1), QStringLiteral("รูปภาพเก่า"));
@@ -115,6 +117,7 @@ TEST_F(StartUpTest, AMissingTableIsReportedAndTheWindowStillOpensWithoutTheLater
     EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
     EXPECT_TRUE(dialogs.last().text.contains("Expense.DB")) << dialogs.last().text.toStdString();
     EXPECT_TRUE(workstation.picture()->values().GarageName.isEmpty()) << "the steps after the failure must not run";
+    EXPECT_FALSE(QFile::exists(test::databaseFolder() + "/Expense.DB")) << "one of several tables was made anew";
 }
 
 TEST_F(StartUpTest, NoNameOrAnEmptyNameOpensTheRegistrationFormWhichOpensTheMainWindow)

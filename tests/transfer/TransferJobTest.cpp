@@ -20,6 +20,7 @@
 #include "transfer/ZipfU.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QDate>
 #include <cstdlib>
 
@@ -160,6 +161,20 @@ protected:
         failure = job.exchangeFailure();
     }
 
+    // The transfer history's events without their time stamps, leaving out the
+    // files sent and received.
+    static QStringList historyEvents()
+    {
+        QFile log(local("c:\\LOAD\\transfer.log"));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        QStringList events;
+        for (const QString& line : QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts))
+            if (!line.mid(20).startsWith("sent ") && !line.mid(20).startsWith("received "))
+                events << line.mid(20);
+        return events;
+    }
+
     std::unique_ptr<records::ClaimDatabase> database;
     ProgramValues values;
     TCopyf copyf;
@@ -253,6 +268,12 @@ TEST_F(TransferJobTest, WholeTransferEndToEnd)
     EXPECT_EQ(sendFlags("Expense"), (QStringList{"12345678/1=1", "87654321/1=1"}));
     EXPECT_FALSE(database->Tevrak2T.isOpen());
     EXPECT_FALSE(database->Expense2T.isOpen());
+    // The history has each file that went and came, with its size.
+    const QString history = QString::fromUtf8(readBytes(local("c:\\LOAD\\transfer.log")));
+    EXPECT_TRUE(history.contains(QStringLiteral("sent 12345678001.jpg (%1 bytes)").arg(jpeg1.size())))
+        << history.toStdString();
+    EXPECT_TRUE(history.contains("received rates.xls (5 bytes)")) << history.toStdString();
+    EXPECT_TRUE(history.contains("sent Tevrak2.PX (")) << history.toStdString();
 }
 
 TEST_F(TransferJobTest, TwoTransfersBeforeTheInsurerCollectsKeepEveryRowAndDocument)
@@ -340,6 +361,7 @@ TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
     EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
               (QStringList{"12345678001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
+    const QString firstFailure = failure;
 
     // A row saved since; the server is back.
     saveReport("12345678", 2, QStringLiteral("ซ่อมเสร็จ"));
@@ -354,6 +376,11 @@ TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
     EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts), (QStringList{"12345678/1", "12345678/2"}));
     EXPECT_EQ(sendFlags("Tevrak"), (QStringList{"12345678/1=1", "12345678/2=1"}));
     EXPECT_EQ(readServerFile(garageFolder(root) / "12345678001.jpg"), "photo");
+
+    EXPECT_EQ(historyEvents(), (QStringList{"transfer started", "exported 1 rows of Tevrak2",
+                                            "transfer failed: " + firstFailure.simplified(), "transfer started",
+                                            "exported 2 rows of Tevrak2", "transfer complete"}));
+    EXPECT_FALSE(firstFailure.isEmpty());
 }
 
 TEST_F(TransferJobTest, RowSavedDuringTheTransferWaitsForTheNextOne)
@@ -393,7 +420,15 @@ TEST_F(TransferJobTest, FailedCopyIntoTheOutboxStopsTheJob)
     QDir().mkpath(outboxFile("Tevrak2.PX")); // a folder where the index copy must go
 
     transfer::TransferJob job(*database, values, forms, &mainWindow);
-    EXPECT_THROW(job.run(), Error);
+    QString reason;
+    try {
+        job.run();
+    } catch (const Error& error) {
+        reason = error.message();
+    }
+    EXPECT_FALSE(reason.isEmpty()) << "the job did not stop";
+    EXPECT_EQ(historyEvents(),
+              (QStringList{"transfer started", "exported 1 rows of Tevrak2", "transfer failed: " + reason}));
     EXPECT_TRUE(mainWindow.isEnabled());
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_TRUE(serverNames(garageFolder(root)).empty()); // no exchange ran

@@ -5,8 +5,7 @@
 
 #include "platform/DriveC.h"
 #include "platform/Error.h"
-#include "platform/FileSystem.h"
-#include "records/EmptyTables.h"
+#include "records/WorkstationCreation.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -43,25 +42,15 @@ int main(int argc, char** argv)
     }
 
     using namespace tevrak;
-    namespace paths = platform::paths;
     say(QStringLiteral("Workstation: %1").arg(platform::driveCRoot()));
-    for (const QString& folder :
-         {paths::inbox, paths::outbox, paths::database, paths::load, paths::loadAll}) {
-        const bool existed = platform::folderExists(folder);
-        if (!existed && !platform::createFolder(folder)) {
-            complain(QStringLiteral("cannot create the folder %1").arg(platform::localPath(folder)));
-            return 1;
-        }
-        say(QStringLiteral("%1 folder %2")
-                .arg(existed ? QStringLiteral("kept   ") : QStringLiteral("created"),
-                     platform::localPath(folder)));
-    }
     try {
-        const records::TableCreation tables =
-            records::createEmptyTables(platform::localPath(paths::database));
-        for (const QString& path : tables.created)
+        const records::WorkstationCreation workstation = records::createWorkstation();
+        for (const records::WorkstationCreation::Folder& folder : workstation.folders)
+            say(QStringLiteral("%1 folder %2")
+                    .arg(folder.created ? QStringLiteral("created") : QStringLiteral("kept   "), folder.path));
+        for (const QString& path : workstation.tables.created)
             say(QStringLiteral("created table  %1").arg(path));
-        for (const QString& path : tables.kept)
+        for (const QString& path : workstation.tables.kept)
             say(QStringLiteral("kept    table  %1").arg(path));
     } catch (const Error& error) {
         complain(error.message());

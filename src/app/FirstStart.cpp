@@ -1,0 +1,28 @@
+#include "app/FirstStart.h"
+
+#include "app/Workstation.h"
+#include "platform/Dialogs.h"
+#include "platform/DriveC.h"
+#include "platform/FileSystem.h"
+#include "records/WorkstationCreation.h"
+
+namespace tevrak {
+
+bool createWorkstationOnFirstStart()
+{
+    if (platform::folderExists(platform::paths::database))
+        return false;
+    bool created = false;
+    platform::guard([&] {
+        records::createWorkstation();
+        created = true;
+        platform::dialogs().showMessage(
+            {Workstation::title(),
+             QStringLiteral("First start: the workstation's folders and empty tables were created in %1.")
+                 .arg(platform::driveCRoot()),
+             platform::MessageIcon::Information});
+    });
+    return created;
+}
+
+} // namespace tevrak

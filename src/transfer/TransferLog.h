@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace tevrak::transfer {
+
+// The transfer history beside the downloads, c:\LOAD\transfer.log: one UTF-8
+// line per event ("2026-12-09 14:03:11 sent 12345678001.jpg (52311 bytes)"),
+// only ever appended to. Each line goes to the file in one write; a line that
+// a killed program or a full disk left without its line end is kept as it is
+// and the next event starts on a line of its own. When the file has reached
+// the rotation size it becomes transfer.log.1 (replacing the older one) and a
+// new file is started.
+//
+// Writing the history never interrupts a transfer: an event that cannot be
+// written is left out.
+class TransferLog {
+public:
+    static constexpr qint64 defaultRotationSize = 1024 * 1024;
+
+    // The workstation's log, c:\LOAD\transfer.log.
+    TransferLog();
+    explicit TransferLog(const QString& filePath, qint64 rotationSize = defaultRotationSize);
+
+    void started();
+    void fileSent(const QString& name, qint64 size);
+    void fileReceived(const QString& name, qint64 size);
+    void rowsExported(const QString& table, qsizetype count);
+    // The outcome; a failure with its reason.
+    void finished(bool ok, const QString& failureReason = {});
+
+    const QString& filePath() const { return m_filePath; }
+    QString oldFilePath() const { return m_filePath + QStringLiteral(".1"); }
+
+private:
+    void append(const QString& event);
+    void rotateWhenFull();
+
+    QString m_filePath;
+    qint64 m_rotationSize;
+};
+
+} // namespace tevrak::transfer
