@@ -206,7 +206,7 @@ TEST_F(ExchangeTest, FailuresBeforeTheUploadsLeaveTheOutboxUntouched)
     writeBytes(outboxFile("12345678001.jpg"), "photo");
 
     // Server down.
-    auto down = loginTo(unusedPort());
+    auto down = loginTo(closedFtpPort());
     down->BitBtn1Click();
     EXPECT_FALSE(TransferOK);
     EXPECT_FALSE(down->session().failure().isEmpty());
@@ -316,8 +316,25 @@ protected:
         return session->run();
     }
 
+    // An exchange with an empty outbox whose download connection plays `down`
+    // and must fail: the reason. downCommands keeps what the client sent there.
+    QString failingDownload(std::vector<Step> down)
+    {
+        ScriptedFtpPeer up(uploads({}));
+        ScriptedFtpPeer downPeer(std::move(down));
+        ConnectionRouter router({up.port(), downPeer.port()});
+        EXPECT_FALSE(runAgainst(router.port()));
+        const QString failure = session->failure();
+        session.reset(); // closes the connection the failure left open
+        downPeer.finish();
+        EXPECT_EQ(downPeer.failure(), "");
+        downCommands = downPeer.commands();
+        return failure;
+    }
+
     std::unique_ptr<exchange::ExchangeSession> session;
     Watcher watcher;
+    std::vector<std::string> downCommands;
 };
 
 TEST_F(ScriptedExchangeTest, FolderWhoseListingsAreBothRefusedCountsAsEmpty)
@@ -358,18 +375,11 @@ TEST_F(ScriptedExchangeTest, FolderWhoseListingsAreBothRefusedCountsAsEmpty)
 TEST_F(ScriptedExchangeTest, PlainListingRefusedWith550IsAFailureNotAnEmptyFolder)
 {
     writeBranchFile(branch);
-    ScriptedFtpPeer up(uploads({}));
     std::vector<Step> down = downloadLogin();
     down.push_back(refusal("NLST *.*", "550 No such file"));
     down.push_back(refusal("NLST", "550 Permission denied."));
-    ScriptedFtpPeer downPeer(down);
-    ConnectionRouter router({up.port(), downPeer.port()});
 
-    EXPECT_FALSE(runAgainst(router.port()));
-    const QString failure = session->failure();
-    session.reset(); // closes the connection the failure left open
-    downPeer.finish();
-    EXPECT_EQ(downPeer.failure(), "");
+    const QString failure = failingDownload(down);
     EXPECT_TRUE(failure.startsWith("Listing the branch's folder")) << failure.toStdString();
     EXPECT_TRUE(failure.contains("550 Permission denied")) << failure.toStdString();
 }
@@ -407,7 +417,6 @@ TEST_F(ScriptedExchangeTest, FoldersAndSecondNamesForOneLocalFileStayOnTheServer
 TEST_F(ScriptedExchangeTest, DownloadThatDidNotComeWholeIsNeverDeleted)
 {
     writeBranchFile(branch);
-    ScriptedFtpPeer up(uploads({}));
     std::vector<Step> down = downloadLogin();
     down.push_back(listing("NLST *.*", "only.pdf\r\n"));
     down.push_back([](ScriptedFtpSession& s) {
@@ -418,17 +427,11 @@ TEST_F(ScriptedExchangeTest, DownloadThatDidNotComeWholeIsNeverDeleted)
         s.closeData();
         s.reply("226 Transfer complete");
     });
-    ScriptedFtpPeer downPeer(down);
-    ConnectionRouter router({up.port(), downPeer.port()});
 
-    EXPECT_FALSE(runAgainst(router.port()));
-    const QString failure = session->failure();
-    session.reset(); // closes the connection the failure left open
-    downPeer.finish();
-    EXPECT_EQ(downPeer.failure(), "");
+    const QString failure = failingDownload(down);
     EXPECT_TRUE(failure.contains("60 of the 100 bytes")) << failure.toStdString();
     EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{});
-    for (const auto& command : downPeer.commands())
+    for (const auto& command : downCommands)
         EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
 }
 

@@ -103,7 +103,4 @@ inline std::string freshServerRoot()
     return root.string();
 }
 
-// A loopback port on which nothing listens.
-int unusedPort();
-
 } // namespace tevrak::test

@@ -46,16 +46,6 @@ QString dayFolder()
     return local("c:\\LOAD\\" + QDate::currentDate().toString("dd-MM-yy"));
 }
 
-// A copy of a server file where the tools can open it (the garage's folder is
-// named in the Thai code page, which a UTF-8 path cannot carry).
-QString forTools(const fs::path& serverFile)
-{
-    const fs::path copy = fs::path(temporaryBase()) / "fault-tools" / serverFile.filename();
-    fs::create_directories(copy.parent_path());
-    fs::copy_file(serverFile, copy, fs::copy_options::overwrite_existing);
-    return QString::fromStdString(copy.string());
-}
-
 class TransferFaultTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -32,16 +32,6 @@ using namespace test;
 const QString garage = QStringLiteral("อู่สมชาย");
 const QString branch = QStringLiteral("สาขาหาดใหญ่");
 
-// A copy of a server file where the tools can open it (the server's folder
-// names are Thai code-page bytes, which a UTF-8 path cannot carry).
-QString forTools(const fs::path& serverFile)
-{
-    const fs::path copy = fs::path(temporaryBase()) / "for-tools" / serverFile.filename();
-    fs::create_directories(copy.parent_path());
-    fs::copy_file(serverFile, copy, fs::copy_options::overwrite_existing);
-    return QString::fromStdString(copy.string());
-}
-
 QString dayFolder()
 {
     return local("c:\\LOAD\\" + QDate::currentDate().toString("dd-MM-yy"));
@@ -353,7 +343,7 @@ TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
     writeBranchFile(branch);
     saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
     writeBytes(outboxFile("12345678001.jpg"), "photo");
-    pointAt(unusedPort()); // the server is down
+    pointAt(closedFtpPort()); // the server is down
 
     runJob();
     EXPECT_EQ(outcomes(), QStringList{"Transfer failed"});

@@ -1,10 +1,23 @@
 #pragma once
 
+#include "support/TestEnvironment.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <filesystem>
 
 namespace tevrak::test {
+
+// A copy of a server file where the tools can open it (the server's folder
+// names are Thai code-page bytes, which a UTF-8 path cannot carry).
+inline QString forTools(const std::filesystem::path& serverFile)
+{
+    const std::filesystem::path copy = std::filesystem::path(temporaryBase()) / "for-tools" / serverFile.filename();
+    std::filesystem::create_directories(copy.parent_path());
+    std::filesystem::copy_file(serverFile, copy, std::filesystem::copy_options::overwrite_existing);
+    return QString::fromStdString(copy.string());
+}
 
 struct ToolRun {
     int exitCode = -1;
