@@ -34,11 +34,6 @@ using Step = ScriptedFtpPeer::Step;
 const QString garage = QStringLiteral("อู่สมชาย");
 const QString branch = QStringLiteral("สาขาหาดใหญ่");
 
-QString dayFolder()
-{
-    return local("c:\\LOAD\\" + QDate::currentDate().toString("dd-MM-yy"));
-}
-
 // Records what the exchange showed, for the scripted cases that run the session alone.
 struct Watcher : exchange::ExchangeObserver {
     QStringList events;

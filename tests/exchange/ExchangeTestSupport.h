@@ -8,6 +8,7 @@
 #include "support/LocalFtpServer.h"
 #include "support/TestEnvironment.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QString>
@@ -30,6 +31,12 @@ inline std::string cp874(const QString& text)
 inline QString local(const QString& windowsPath)
 {
     return platform::localPath(windowsPath);
+}
+
+// Today's download folder, c:\LOAD\dd-mm-yy.
+inline QString dayFolder()
+{
+    return local("c:\\LOAD\\" + QDate::currentDate().toString("dd-MM-yy"));
 }
 
 inline QString outboxFile(const QString& name)

@@ -41,11 +41,6 @@ QByteArray randomBytes(int size, unsigned seed)
     return bytes;
 }
 
-QString dayFolder()
-{
-    return local("c:\\LOAD\\" + QDate::currentDate().toString("dd-MM-yy"));
-}
-
 class TransferFaultTest : public ::testing::Test {
 protected:
     void SetUp() override

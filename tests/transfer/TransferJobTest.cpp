@@ -32,11 +32,6 @@ using namespace test;
 const QString garage = QStringLiteral("อู่สมชาย");
 const QString branch = QStringLiteral("สาขาหาดใหญ่");
 
-QString dayFolder()
-{
-    return local("c:\\LOAD\\" + QDate::currentDate().toString("dd-MM-yy"));
-}
-
 class TransferJobTest : public ::testing::Test {
 protected:
     void SetUp() override
