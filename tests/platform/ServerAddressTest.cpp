@@ -20,6 +20,7 @@ protected:
     void SetUp() override
     {
         systemFolders = QString::fromStdString(test::temporaryBase()) + "/xdg-system";
+        previousSystemFolders = qgetenv("XDG_CONFIG_DIRS");
         QDir(systemFolders).removeRecursively();
         ::setenv("XDG_CONFIG_DIRS", (systemFolders + "/first:" + systemFolders + "/second").toUtf8().constData(), 1);
         ::unsetenv("TEVRAK_FTP_HOST");
@@ -28,11 +29,13 @@ protected:
     }
     void TearDown() override
     {
-        ::unsetenv("XDG_CONFIG_DIRS");
+        ::setenv("XDG_CONFIG_DIRS", previousSystemFolders.constData(), 1);
         ::unsetenv("TEVRAK_FTP_HOST");
         ::unsetenv("TEVRAK_FTP_PORT");
         QFile::remove(registry::registryFile());
     }
+
+    QByteArray previousSystemFolders;
 
     static void write(const QString& file, const QByteArray& text)
     {

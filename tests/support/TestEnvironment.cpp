@@ -57,9 +57,12 @@ void useTemporaryWorkstation()
     std::filesystem::create_directories(base / "C");
     std::filesystem::create_directories(base / "config");
     std::filesystem::create_directories(base / "data");
+    std::filesystem::create_directories(base / "system-config");
     setenv("TEVRAK_ROOT", (base / "C").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (base / "config").c_str(), 1);
     setenv("XDG_DATA_HOME", (base / "data").c_str(), 1);
+    // Not the machine's /etc/xdg: an administrator's Tevrak settings there must not reach the tests.
+    setenv("XDG_CONFIG_DIRS", (base / "system-config").c_str(), 1);
     setenv("HOME", g_base.c_str(), 1);
 
     g_closedPort = holdClosedLoopbackPort();
