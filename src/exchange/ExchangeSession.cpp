@@ -1,10 +1,10 @@
 #include "exchange/ExchangeSession.h"
 
 #include "exchange/DownloadNames.h"
-#include "mainwindow/ProgramValues.h"
 #include "platform/DriveC.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
+#include "platform/ProgramValues.h"
 #include "platform/ServerAddress.h"
 
 #include <QDate>
