@@ -23,8 +23,8 @@ class OutputFile;
 
 // One Compress run: the member list, the move list, the old archive and the
 // temporary archive live here and nowhere else. The run owns both open
-// archives; every helper thread of a step ends within that step, so the
-// files outlive every thread that uses them.
+// archives; the prefix copy's thread ends within the step that starts it, so
+// the files outlive the thread that uses them.
 class ZipRun {
 public:
     ZipRun(TZip& zip, ZipWorkspace& work) : zip_(zip), work_(work) {}
