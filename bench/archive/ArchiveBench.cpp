@@ -15,7 +15,7 @@
 //                                           "preview_ms <ms>" per round
 // TEVRAK_ROOT names drive C: for page and preview.
 #include "archive/ArchivePage.h"
-#include "archive/ArchiveThumbnails.h"
+#include "imaging/PageLoader.h"
 #include "intake/PictureZoom.h"
 #include "platform/Controls.h"
 #include "platform/Dialogs.h"
@@ -203,7 +203,7 @@ int main(int argc, char** argv)
             for (const QString& name : page.fileList())
                 files.append(platform::localPath(page.currentFolder() + QLatin1Char('\\') + name));
             const auto decodeStart = Clock::now();
-            archive::loadArchiveThumbnails(files);
+            imaging::loadThumbnailPage(files, imaging::kSlotSize, 0, imaging::GifThumbnail::WholePicture);
             std::printf("page_ms %.2f page_cpu_ms %.2f decode_only_ms %.2f\n", ms, cpu, msSince(decodeStart));
         }
         return 0;

@@ -7,7 +7,7 @@
 
 #include "intake/Filing.h"
 #include "intake/InboxPage.h"
-#include "mainwindow/ProgramValues.h"
+#include "platform/ProgramValues.h"
 #include "platform/Controls.h"
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"

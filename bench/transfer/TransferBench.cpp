@@ -8,8 +8,8 @@
 #include <benchmark/benchmark.h>
 
 #include "exchange/CopyfU.h"
-#include "mainwindow/ProgramValues.h"
-#include "mainwindow/SharedForms.h"
+#include "platform/ProgramValues.h"
+#include "transfer/TransferForms.h"
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"
 #include "records/ClaimDatabase.h"
@@ -101,7 +101,10 @@ void TransferJob_Tevrak(benchmark::State& state)
     TCopyf copyf;
     TZipf zipf;
     TRegisterF2 branchForm;
-    SharedForms forms{&copyf, &zipf, &branchForm, nullptr, nullptr};
+    transfer::TransferForms forms;
+    forms.Copyf = &copyf;
+    forms.Zipf = &zipf;
+    forms.RegisterF2 = &branchForm;
     QWidget mainWindow;
     SilentDialogs dialogs;
     platform::setDialogs(&dialogs);

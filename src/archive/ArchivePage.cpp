@@ -1,6 +1,6 @@
 #include "archive/ArchivePage.h"
 
-#include "archive/ArchiveThumbnails.h"
+#include "imaging/PageLoader.h"
 #include "platform/Controls.h"
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"
@@ -233,8 +233,10 @@ void ArchivePage::PageShow()
     for (int k = 0; k < count; ++k)
         localFiles.append(platform::localPath(m_currentFolder + QLatin1Char('\\') + m_files[first + k]));
     // The page's pictures are decoded together, then shown in slot order; the
-    // first one that cannot be shown ends the page at its slot.
-    const std::vector<imaging::PageThumbnail> pictures = loadArchiveThumbnails(localFiles);
+    // first one that cannot be shown ends the page at its slot. The slots show
+    // each picture whole: a GIF document whole, not cut to the inbox's clip cell.
+    const std::vector<imaging::PageThumbnail> pictures =
+        imaging::loadThumbnailPage(localFiles, imaging::kSlotSize, 0, imaging::GifThumbnail::WholePicture);
     for (int k = 0; k < count; ++k) {
         const imaging::PageThumbnail& picture = pictures[static_cast<size_t>(k)];
         if (!picture.loaded())

@@ -5,10 +5,10 @@
 #include "exchange/FailureReason.h"
 #include "exchange/OutboxUpload.h"
 #include "exchange/ServerFolder.h"
-#include "mainwindow/ProgramValues.h"
 #include "platform/DriveC.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
+#include "platform/ProgramValues.h"
 #include "platform/ServerAddress.h"
 
 #include <QDate>

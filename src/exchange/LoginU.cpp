@@ -1,12 +1,12 @@
 #include "exchange/LoginU.h"
 
 #include "exchange/CopyfU.h"
-#include "mainwindow/ProgramValues.h"
-#include "mainwindow/SharedForms.h"
+#include "exchange/ExchangeForms.h"
 #include "platform/Dialogs.h"
-#include "startup/RegisterF2U.h"
+#include "platform/ProgramValues.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,7 +15,7 @@ namespace tevrak {
 
 bool TransferOK = false;
 
-TLogin::TLogin(ProgramValues& values, SharedForms& forms, QWidget* parent)
+TLogin::TLogin(ProgramValues& values, exchange::ExchangeForms& forms, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_values(values),
       m_forms(forms), m_session(values)
 {
@@ -116,12 +116,8 @@ void TLogin::keepAlive()
 
 void TLogin::branchMissing()
 {
-    if (m_forms.RegisterF2) {
+    if (m_forms.RegisterF2)
         platform::dialogs().showModal(*m_forms.RegisterF2);
-        return;
-    }
-    TRegisterF2 form;
-    platform::dialogs().showModal(form);
 }
 
 void TLogin::openDownload(const QString& localFile, const QString& dayFolder)

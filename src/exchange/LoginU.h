@@ -12,7 +12,9 @@ class QPushButton;
 namespace tevrak {
 
 struct ProgramValues;
-struct SharedForms;
+namespace exchange {
+struct ExchangeForms;
+}
 
 // The result of the latest server exchange: true when every step ran to its
 // end, false when one failed. Set by TLogin::BitBtn1Click, read by the transfer job.
@@ -25,7 +27,7 @@ extern bool TransferOK;
 class TLogin : public QDialog, private exchange::ExchangeObserver {
     Q_OBJECT
 public:
-    TLogin(ProgramValues& values, SharedForms& forms, QWidget* parent = nullptr);
+    TLogin(ProgramValues& values, exchange::ExchangeForms& forms, QWidget* parent = nullptr);
     ~TLogin() override;
 
     // The OK action: the whole exchange. Never raises; the outcome is TransferOK.
@@ -53,7 +55,7 @@ private:
     void openDownload(const QString& localFile, const QString& dayFolder) override;
 
     ProgramValues& m_values;
-    SharedForms& m_forms;
+    exchange::ExchangeForms& m_forms;
     exchange::ExchangeSession m_session;
     QElapsedTimer m_sinceEvents;
     bool m_running = false;

@@ -1,12 +1,12 @@
 #include "intake/Filing.h"
 
 #include "intake/InboxPage.h"
-#include "mainwindow/ProgramValues.h"
 #include "platform/Controls.h"
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
+#include "platform/ProgramValues.h"
 #include "platform/StagedCopy.h"
 
 #include <QFile>

@@ -2,12 +2,12 @@
 
 #include "imaging/PageLoader.h"
 #include "imaging/Pictures.h"
-#include "mainwindow/ProgramValues.h"
 #include "platform/Controls.h"
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
+#include "platform/ProgramValues.h"
 
 #include <QLineEdit>
 #include <QPainter>

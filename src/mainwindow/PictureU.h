@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mainwindow/ProgramValues.h"
+#include "platform/ProgramValues.h"
 
 #include <QWidget>
 #include <memory>

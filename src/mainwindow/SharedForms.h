@@ -1,23 +1,16 @@
 #pragma once
 
+#include "records/RecordForms.h"
+#include "transfer/TransferForms.h"
+
 // The long-lived forms created at start-up after the main window (in this
 // order: TCopyf, TZipf, TRegisterF2, TEnquiry, TFormUser). They live for the
-// whole run; the main window's operations reach them through this directory,
-// which the start-up fills in as it creates them.
+// whole run; the start-up fills this directory in as it creates them, and
+// each part of the program is handed the share it uses: the expense tab its
+// RecordForms, the transfer job its TransferForms, which it hands on to the
+// server exchange as ExchangeForms.
 namespace tevrak {
 
-class TCopyf;
-class TZipf;
-class TRegisterF2;
-class TEnquiry;
-class TFormUser;
+struct SharedForms : records::RecordForms, transfer::TransferForms {};
 
-struct SharedForms {
-    TCopyf* Copyf = nullptr;
-    TZipf* Zipf = nullptr;
-    TRegisterF2* RegisterF2 = nullptr;
-    TEnquiry* Enquiry = nullptr;
-    TFormUser* FormUser = nullptr;
-};
-
-}  // namespace tevrak
+} // namespace tevrak

@@ -1,6 +1,5 @@
 #include "records/ExpensePage.h"
 
-#include "mainwindow/SharedForms.h"
 #include "platform/DateBox.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
@@ -12,6 +11,7 @@
 #include "records/FormUserU.h"
 #include "records/RecordBinding.h"
 #include "records/RecordDates.h"
+#include "records/RecordForms.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -35,7 +35,7 @@ QString field(const char* name)
 
 } // namespace
 
-ExpensePage::ExpensePage(QWidget* tab, ClaimDatabase& database, const SharedForms& forms)
+ExpensePage::ExpensePage(QWidget* tab, ClaimDatabase& database, const RecordForms& forms)
     : QObject(tab), m_db(database), m_forms(forms)
 {
     m_tab = tab;

@@ -15,10 +15,6 @@ class QPushButton;
 class QRadioButton;
 class QWidget;
 
-namespace tevrak {
-struct SharedForms;
-}
-
 namespace tevrak::platform {
 class DateBox;
 }
@@ -28,6 +24,7 @@ namespace tevrak::records {
 class ClaimDatabase;
 class FieldEdit;
 class RecordBinding;
+struct RecordForms;
 
 // Tab 4, the survey expense summary: what one survey trip for a claim cost
 // (three travel legs, the travel cost at a rate per km, the fees and the
@@ -39,7 +36,7 @@ class ExpensePage : public QObject {
 public:
     // Builds every control of the tab as a child of `tab`. The long-lived
     // dialogs are taken from `forms` when they are needed.
-    ExpensePage(QWidget* tab, ClaimDatabase& database, const SharedForms& forms);
+    ExpensePage(QWidget* tab, ClaimDatabase& database, const RecordForms& forms);
     ~ExpensePage() override;
 
     // Handlers (each runs inside the error guard).
@@ -105,7 +102,7 @@ private:
 
     ClaimDatabase& m_db;
     QWidget* m_tab = nullptr;
-    const SharedForms& m_forms;
+    const RecordForms& m_forms;
     QButtonGroup* m_typeGroup = nullptr;
     RecordBinding* m_binding = nullptr;
     // The box whose text was last refused and that text: a Save that follows

@@ -1,14 +1,14 @@
 #include "transfer/TransferJob.h"
 
 #include "exchange/LoginU.h"
-#include "mainwindow/ProgramValues.h"
-#include "mainwindow/SharedForms.h"
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"
 #include "platform/Error.h"
+#include "platform/ProgramValues.h"
 #include "platform/StagedCopy.h"
 #include "records/ClaimDatabase.h"
 #include "transfer/ServerCopyMerge.h"
+#include "transfer/TransferForms.h"
 #include "transfer/ZipfU.h"
 
 #include <QEvent>
@@ -172,7 +172,7 @@ void copyExportFiles(const Table& table)
     copyIntoOutbox(table.indexFilePath());
 }
 
-TransferJob::TransferJob(records::ClaimDatabase& database, ProgramValues& values, SharedForms& forms,
+TransferJob::TransferJob(records::ClaimDatabase& database, ProgramValues& values, TransferForms& forms,
                          QWidget* mainWindow)
     : m_database(database), m_values(values), m_forms(forms), m_mainWindow(mainWindow)
 {

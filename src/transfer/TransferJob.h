@@ -11,7 +11,6 @@ class QWidget;
 namespace tevrak {
 
 struct ProgramValues;
-struct SharedForms;
 namespace records {
 class ClaimDatabase;
 class Query;
@@ -19,6 +18,7 @@ class Table;
 } // namespace records
 
 namespace transfer {
+struct TransferForms;
 
 // What the Transfer button does: the register and expense rows never sent
 // are copied into the export tables, whose files go into the outbox; the
@@ -32,7 +32,7 @@ namespace transfer {
 // transfer started in the middle of one.
 class TransferJob {
 public:
-    TransferJob(records::ClaimDatabase& database, ProgramValues& values, SharedForms& forms,
+    TransferJob(records::ClaimDatabase& database, ProgramValues& values, TransferForms& forms,
                 QWidget* mainWindow);
 
     // The whole job. A database error or a failed copy of an export file into
@@ -62,7 +62,7 @@ private:
 
     records::ClaimDatabase& m_database;
     ProgramValues& m_values;
-    SharedForms& m_forms;
+    TransferForms& m_forms;
     QWidget* m_mainWindow;
     QList<records::RowKey> m_claimRows;
     QList<records::RowKey> m_expenseRows;

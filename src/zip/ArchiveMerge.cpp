@@ -13,9 +13,6 @@ namespace tevrak {
 
 namespace {
 
-// Where a central header keeps its member's local header offset.
-constexpr std::size_t CentralLocalOffsetField = 42;
-
 class File {
 public:
     File(const std::string& path, int flags) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {}
@@ -124,10 +121,7 @@ ArchiveMerge mergeArchives(const std::string& theirs, const std::string& ours, c
             reason = "the combined archive would reach 4 GiB";
             break;
         }
-        std::string header = source.member->central;
-        zipfmt::put32(reinterpret_cast<unsigned char*>(header.data()) + CentralLocalOffsetField,
-                      static_cast<std::uint32_t>(offset));
-        central += header;
+        central += zipfmt::movedCentralHeader(source.member->central, static_cast<std::uint32_t>(offset));
         if (!copyRange(source.fd, source.member->localOffset, source.member->span, out.get())) {
             ok = false;
             reason = output + ": " + std::strerror(errno);

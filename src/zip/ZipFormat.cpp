@@ -82,9 +82,15 @@ std::string centralHeader(const MemberFields& f, const std::string& name, std::u
     put16(p + 34, 0); // disk number start
     put16(p + 36, 1); // internal attributes: the text bit, as this writer has always set it
     put32(p + 38, externalAttributes);
-    put32(p + 42, localOffset);
+    put32(p + CentralLocalOffsetAt, localOffset);
     out += name;
     return out;
+}
+
+std::string movedCentralHeader(std::string central, std::uint32_t localOffset)
+{
+    put32(reinterpret_cast<unsigned char*>(central.data()) + CentralLocalOffsetAt, localOffset);
+    return central;
 }
 
 std::string endRecord(std::uint16_t entries, std::uint32_t centralSize, std::uint32_t centralOffset,
@@ -183,7 +189,7 @@ bool readArchive(int fd, std::uint64_t fileSize, ExistingArchive& archive, std::
         m.name.assign(reinterpret_cast<const char*>(p + CentralHeaderSize), nameLength);
         m.fields = getFields(p + 8);
         m.externalAttributes = get32(p + 38);
-        m.localOffset = get32(p + 42);
+        m.localOffset = get32(p + CentralLocalOffsetAt);
         if (get16(p + 34) != 0) {
             reason = "an archive spread over several disks";
             return false;

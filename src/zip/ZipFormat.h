@@ -15,6 +15,8 @@ inline constexpr std::uint32_t DescriptorSignature = 0x08074b50;
 inline constexpr std::size_t LocalHeaderSize = 30;
 inline constexpr std::size_t CentralHeaderSize = 46;
 inline constexpr std::size_t EndRecordSize = 22;
+// Where a central header holds its member's local header offset.
+inline constexpr std::size_t CentralLocalOffsetAt = 42;
 inline constexpr std::uint16_t VersionWritten = 20;   // version made by and needed to extract
 inline constexpr std::uint16_t FlagUtf8Name = 0x0800; // general-purpose bit 11
 inline constexpr std::uint16_t FlagDescriptor = 0x0008;
@@ -59,6 +61,8 @@ std::string localHeader(const MemberFields& f, const std::string& name);
 // internal attributes 1, no extra field, no comment.
 std::string centralHeader(const MemberFields& f, const std::string& name, std::uint32_t externalAttributes,
                           std::uint32_t localOffset);
+// A copied member's central header, pointing at its local header's new place.
+std::string movedCentralHeader(std::string central, std::uint32_t localOffset);
 std::string endRecord(std::uint16_t entries, std::uint32_t centralSize, std::uint32_t centralOffset,
                       const std::string& comment);
 

@@ -6,8 +6,8 @@
 #include "exchange/DownloadNames.h"
 #include "exchange/ExchangeTestSupport.h"
 #include "exchange/LoginU.h"
-#include "mainwindow/ProgramValues.h"
-#include "mainwindow/SharedForms.h"
+#include "platform/ProgramValues.h"
+#include "exchange/ExchangeForms.h"
 #include "platform/FileSystem.h"
 #include "platform/ServerAddress.h"
 #include "startup/RegisterF2U.h"
@@ -84,7 +84,7 @@ protected:
     ProgramValues values;
     TCopyf copyf;
     TRegisterF2 branchForm;
-    SharedForms forms;
+    exchange::ExchangeForms forms;
     RecordingDialogs dialogs;
 };
 
@@ -621,7 +621,7 @@ TEST(DownloadNames, LastComponentOnlyAndNothingUnsafe)
 TEST(LoginForm, PrefilledCredentialsAndClientSettings)
 {
     ProgramValues values;
-    SharedForms forms;
+    exchange::ExchangeForms forms;
     TLogin login(values, forms);
     EXPECT_EQ(login.Edit1->text(), "online");
     EXPECT_EQ(login.Edit2->text(), "tuvorplex");

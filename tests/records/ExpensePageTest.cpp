@@ -3,7 +3,7 @@
 
 #include "RecordFormsTestUtil.h"
 
-#include "mainwindow/SharedForms.h"
+#include "records/RecordForms.h"
 #include "platform/DateBox.h"
 #include "records/EnquiryU.h"
 #include "records/ExpensePage.h"
@@ -92,7 +92,7 @@ protected:
     test::FormsWorld world;
     TEnquiry enquiry;
     TFormUser formUser;
-    SharedForms forms;
+    RecordForms forms;
     QDate today{2024, 3, 5};
     ExpensePage* page = nullptr;
 };

@@ -4,11 +4,11 @@
 // after "Transfer Complete". The fault tests start it and kill it.
 
 #include "exchange/CopyfU.h"
-#include "mainwindow/ProgramValues.h"
-#include "mainwindow/SharedForms.h"
+#include "platform/ProgramValues.h"
 #include "records/ClaimDatabase.h"
 #include "startup/RegisterF2U.h"
 #include "support/RecordingDialogs.h"
+#include "transfer/TransferForms.h"
 #include "transfer/TransferJob.h"
 #include "transfer/ZipfU.h"
 
@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     TCopyf copyf;
     TZipf zipf;
     TRegisterF2 branchForm;
-    SharedForms forms;
+    transfer::TransferForms forms;
     forms.Copyf = &copyf;
     forms.Zipf = &zipf;
     forms.RegisterF2 = &branchForm;

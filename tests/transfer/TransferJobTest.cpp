@@ -5,8 +5,8 @@
 #include "exchange/ConnectionRouter.h"
 #include "exchange/CopyfU.h"
 #include "exchange/ExchangeTestSupport.h"
-#include "mainwindow/ProgramValues.h"
-#include "mainwindow/SharedForms.h"
+#include "platform/ProgramValues.h"
+#include "transfer/TransferForms.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "records/ClaimDatabase.h"
@@ -165,7 +165,7 @@ protected:
     TCopyf copyf;
     TZipf zipf;
     TRegisterF2 branchForm;
-    SharedForms forms;
+    transfer::TransferForms forms;
     QWidget mainWindow;
     RecordingDialogs dialogs;
     QString failure;

@@ -102,6 +102,22 @@ std::string inflateRaw(const std::string& data, std::size_t expectedSize)
     return whole ? out : "<not one complete deflate stream>";
 }
 
+std::string deflateRaw(const std::string& data, int level)
+{
+    z_stream s{};
+    if (::deflateInit2(&s, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return "<deflateInit2 failed>";
+    std::string out(::deflateBound(&s, static_cast<uLong>(data.size())), '\0');
+    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    s.avail_in = static_cast<uInt>(data.size());
+    s.next_out = reinterpret_cast<Bytef*>(out.data());
+    s.avail_out = static_cast<uInt>(out.size());
+    const int status = ::deflate(&s, Z_FINISH);
+    out.resize(out.size() - s.avail_out);
+    ::deflateEnd(&s);
+    return status == Z_STREAM_END ? out : "<deflate failed>";
+}
+
 std::string makeGif(int width, int height, unsigned seed)
 {
     std::string gif = "GIF89a";

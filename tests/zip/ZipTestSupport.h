@@ -16,6 +16,8 @@ void setLocalTime(const std::string& path, int year, int month, int day, int hou
 std::uint32_t crcOf(const std::string& bytes);
 // Raw inflate (no zlib header) of a member's data.
 std::string inflateRaw(const std::string& data, std::size_t expectedSize);
+// Raw deflate at a zlib level (32 KiB window, memory level 8), in one go.
+std::string deflateRaw(const std::string& data, int level);
 
 // A GIF89a picture with one 256-colour frame of pseudo-random pixels, its
 // LZW data written with a clear code every 250 pixels (so every pixel is a

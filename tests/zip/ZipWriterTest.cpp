@@ -157,6 +157,51 @@ TEST_F(ZipWriterTest, StoreRulesDecideEachMethod)
     EXPECT_TRUE(rec.pumpBeforeEachProgress);
 }
 
+// Each deflate strength deflates at its zlib level and names it in the
+// general-purpose bits 1 and 2 of both headers, for a streamed file and for
+// one in hand whole; a stored file carries no strength bits.
+TEST_F(ZipWriterTest, DeflateStrengthSetsTheLevelAndItsFlagBits)
+{
+    std::string text;
+    for (int i = 0; text.size() < 300000; ++i)
+        text += "claim " + std::to_string(i * 7919 % 100003) + " bumper " + std::to_string(i % 97) + "\n";
+    put("a-report.txt", text);
+    put("b-short.txt", std::string(100, 'x'));
+    put("c-packed.zip", std::string(300, 'z'));
+    const struct {
+        TDeflateType type;
+        int level;
+        unsigned flags;
+    } strengths[] = {{TDeflateType::dtDeflateN, 6, 0},
+                     {TDeflateType::dtDeflateX, 9, 2},
+                     {TDeflateType::dtDeflateF, 2, 4},
+                     {TDeflateType::dtDeflateS, 1, 6}};
+    for (const auto& strength : strengths) {
+        SCOPED_TRACE(strength.level);
+        const std::string archive = out + "/level" + std::to_string(strength.level) + ".zip";
+        TZip zip;
+        zip.DeflateType = strength.type;
+        zip.SetArchiveFile(archive);
+        zip.FileSpec = {src + "/*.*"};
+        ASSERT_EQ(zip.Compress(), 3);
+        const Layout layout = parseLayout(readFile(archive));
+        ASSERT_EQ(layout.locals.size(), 3u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            const LocalRecord& l = layout.locals[i];
+            SCOPED_TRACE(l.name);
+            const std::string content = readFile(src + "/" + l.name);
+            EXPECT_EQ(l.method, 8);
+            EXPECT_EQ(l.flags & 6u, strength.flags);
+            EXPECT_EQ(layout.centrals[i].flags & 6u, strength.flags);
+            EXPECT_TRUE(l.data == deflateRaw(content, strength.level))
+                << "not deflated at level " << strength.level;
+        }
+        EXPECT_EQ(layout.locals[2].method, 0);
+        EXPECT_EQ(layout.locals[2].flags & 6u, 0u);
+        expectReadersAccept(archive, 3);
+    }
+}
+
 TEST_F(ZipWriterTest, TimesAndAttributesComeFromTheFile)
 {
     const std::string odd = put("odd.txt", "odd seconds");
