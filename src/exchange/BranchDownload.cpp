@@ -1,6 +1,7 @@
 #include "exchange/BranchDownload.h"
 
 #include "exchange/DownloadNames.h"
+#include "platform/DriveC.h"
 #include "platform/Error.h"
 #include "platform/StagedCopy.h"
 
@@ -17,8 +18,7 @@ namespace {
 // Forces a file's bytes to disk.
 void syncFile(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(platform::nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || ::fsync(fd) != 0) {
         const int error = errno;
         if (fd >= 0)
@@ -52,7 +52,7 @@ bool BranchDownload::fetch(const std::string& listedName, const QString& localNa
     const QString target = m_dayFolder + QLatin1Char('/') + localName;
     const QString partial = m_dayFolder + QLatin1Char('/') + QLatin1String(PartialName);
     try {
-        m_link.RetrieveFile(listedName, QFile::encodeName(partial).toStdString(), true, false);
+        m_link.RetrieveFile(listedName, platform::nativePath(partial), true, false);
     } catch (const EFtpReplyError&) {
         QFile::remove(partial);
         if (isFolder(listedName))

@@ -1,5 +1,6 @@
 #include "exchange/OutboxUpload.h"
 
+#include "platform/DriveC.h"
 #include "platform/Error.h"
 
 #include <QFile>
@@ -9,11 +10,6 @@
 namespace tevrak::exchange {
 
 namespace {
-
-std::string fileSystemPath(const QString& localPath)
-{
-    return QFile::encodeName(localPath).toStdString();
-}
 
 std::uint64_t fileSize(const QString& localPath)
 {
@@ -95,7 +91,7 @@ void OutboxUpload::removeLeftoverTemporary()
 std::uint64_t OutboxUpload::send(const QString& localPath, const QString& name, const std::string& remoteName)
 {
     if (m_namesOnServer.count(remoteName) == 0) {
-        m_link.StoreFile(fileSystemPath(localPath), remoteName, true);
+        m_link.StoreFile(platform::nativePath(localPath), remoteName, true);
         return fileSize(localPath);
     }
     return reconcile(localPath, name, remoteName);
@@ -115,12 +111,12 @@ std::uint64_t OutboxUpload::reconcile(const QString& localPath, const QString& n
 
     // Brought down to compare, and to combine with ours where the kind of file allows.
     const LocalCopy copy(QFileInfo(localPath).dir().filePath(QLatin1String(LocalServerCopyName)));
-    m_link.RetrieveFile(remoteName, fileSystemPath(copy.path()), true, false);
+    m_link.RetrieveFile(remoteName, platform::nativePath(copy.path()), true, false);
     const Comparison comparison = compareFiles(copy.path(), localPath);
     if (comparison.same)
         return 0;
     if (comparison.prefix) {
-        m_link.StoreFile(fileSystemPath(localPath), remoteName, true, comparison.shared);
+        m_link.StoreFile(platform::nativePath(localPath), remoteName, true, comparison.shared);
         return ours - comparison.shared;
     }
     const auto outcome = m_merger ? m_merger->merge(localPath, copy.path(), name) : ServerCopyMerger::Outcome::Conflict;
@@ -131,7 +127,7 @@ std::uint64_t OutboxUpload::reconcile(const QString& localPath, const QString& n
 
 std::uint64_t OutboxUpload::replace(const QString& localPath, const std::string& remoteName)
 {
-    const std::string local = fileSystemPath(localPath);
+    const std::string local = platform::nativePath(localPath);
     const std::string temporary = RemoteTemporaryName;
     if (!m_renameRefused) {
         m_link.StoreFile(local, temporary, false);

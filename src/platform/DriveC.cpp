@@ -1,5 +1,7 @@
 #include "platform/DriveC.h"
 
+#include <QFile>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -54,6 +56,11 @@ QString localPath(const QString& windowsPath)
         existing = existing && QFileInfo(result).isDir();
     }
     return result;
+}
+
+std::string nativePath(const QString& localPath)
+{
+    return QFile::encodeName(localPath).toStdString();
 }
 
 }  // namespace tevrak::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 
 namespace tevrak::platform {
 
@@ -13,6 +14,10 @@ QString driveCRoot();
 // exist yet keep the spelling given. A path without a drive letter is taken as
 // it is (only its backslashes become slashes).
 QString localPath(const QString& windowsPath);
+
+// A local path as the bytes the system calls (and the FTP and ZIP libraries,
+// which know no Qt) take: the file system's encoding of it.
+std::string nativePath(const QString& localPath);
 
 // The workstation's fixed folders and files, named once for the whole program.
 namespace paths {

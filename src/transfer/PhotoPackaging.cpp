@@ -12,11 +12,6 @@ namespace {
 
 const QString packingFolder = QStringLiteral("c:\\Picture\\Transfer\\");
 
-std::string fileSystemPath(const QString& windowsPath)
-{
-    return QFile::encodeName(platform::localPath(windowsPath)).toStdString();
-}
-
 } // namespace
 
 QStringList outboxGifs()
@@ -58,9 +53,9 @@ int packOutboxGifs(TZip& zip, const std::function<void()>& beforeRun, const std:
     const QStringList names = outboxGifs();
     int stored = 0;
     for (const QString& name : names) {
-        zip.SetArchiveFile(fileSystemPath(archivePath(name)));
+        zip.SetArchiveFile(platform::nativePath(platform::localPath(archivePath(name))));
         zip.FileSpec.clear();
-        zip.FileSpec.push_back(fileSystemPath(fileSpec(name)));
+        zip.FileSpec.push_back(platform::nativePath(platform::localPath(fileSpec(name))));
         if (beforeRun)
             beforeRun();
         stored += zip.Compress();

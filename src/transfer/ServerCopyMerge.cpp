@@ -1,5 +1,6 @@
 #include "transfer/ServerCopyMerge.h"
 
+#include "platform/DriveC.h"
 #include "platform/Error.h"
 #include "platform/StagedCopy.h"
 #include "records/DatabaseConnection.h"
@@ -21,11 +22,6 @@ using Outcome = exchange::ServerCopyMerger::Outcome;
 using records::DatabaseConnection;
 using records::TableSchema;
 
-std::string nativePath(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
 // Renames `from` over `to` and flushes their folder; raises naming the file.
 void replaceFile(const QString& from, const QString& to)
 {
@@ -39,7 +35,7 @@ Outcome mergeArchive(const QString& ours, const QString& theirs)
 {
     const QString merged = QFileInfo(ours).dir().filePath(QStringLiteral(".tevrak-merged.zip"));
     std::string reason;
-    switch (mergeArchives(nativePath(theirs), nativePath(ours), nativePath(merged), reason)) {
+    switch (mergeArchives(platform::nativePath(theirs), platform::nativePath(ours), platform::nativePath(merged), reason)) {
     case ArchiveMerge::TheirsUnreadable:
         return Outcome::Replace;
     case ArchiveMerge::Failed:

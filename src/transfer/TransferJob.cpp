@@ -4,6 +4,7 @@
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"
 #include "platform/Error.h"
+#include "platform/InputBlock.h"
 #include "platform/ProgramValues.h"
 #include "platform/StagedCopy.h"
 #include "records/ClaimDatabase.h"
@@ -11,9 +12,7 @@
 #include "transfer/TransferForms.h"
 #include "transfer/ZipfU.h"
 
-#include <QEvent>
 #include <QFileInfo>
-#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -24,49 +23,6 @@ namespace {
 using records::Query;
 using records::RowKey;
 using records::Table;
-
-// Keeps the main window from taking input (mouse, keys, drops, closing) while
-// it lives; the window still repaints whenever events are processed. The
-// window's state and focus come back when it ends, however the job ends.
-class InputBlock : public QObject {
-public:
-    explicit InputBlock(QWidget* window) : m_window(window)
-    {
-        if (!m_window)
-            return;
-        m_focus = m_window->focusWidget();
-        m_wasEnabled = m_window->isEnabled();
-        m_window->setEnabled(false);
-        m_window->installEventFilter(this);
-    }
-    ~InputBlock() override { release(); }
-
-    void release()
-    {
-        if (!m_window)
-            return;
-        m_window->removeEventFilter(this);
-        m_window->setEnabled(m_wasEnabled);
-        if (m_focus && m_focus->isEnabled())
-            m_focus->setFocus();
-        m_window = nullptr;
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == m_window && event->type() == QEvent::Close) {
-            event->ignore();
-            return true;
-        }
-        return false;
-    }
-
-private:
-    QPointer<QWidget> m_window;
-    QPointer<QWidget> m_focus;
-    bool m_wasEnabled = true;
-};
 
 // Opens the unsent rows of a table into its query; their number.
 int openUnsent(Query& query, const QString& selectLine)
@@ -185,7 +141,7 @@ void TransferJob::run()
     m_exchangeOk = false;
     m_failure.clear();
 
-    InputBlock block(m_mainWindow);
+    platform::InputBlock block(m_mainWindow);
     m_log.started();
     try {
         exportClaims();
