@@ -11,7 +11,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -19,12 +18,10 @@ namespace tevrak {
 
 using records::ClaimDatabase;
 
-TEnquiry::TEnquiry(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+TEnquiry::TEnquiry(QWidget* parent) : records::DatabaseDialog(parent)
 {
     setObjectName(QStringLiteral("Enquiry"));
     setWindowTitle(QStringLiteral("Enquiry"));
-    setModal(true);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
@@ -71,12 +68,8 @@ TEnquiry::TEnquiry(QWidget* parent)
 
 TEnquiry::~TEnquiry() = default;
 
-void TEnquiry::useDatabase(ClaimDatabase& database)
+void TEnquiry::attachDatabase(ClaimDatabase& database)
 {
-    if (m_db == &database)
-        return;
-    dropDatabase();
-    m_db = &database;
     m_model = new records::DatasetModel(database.ExpenseQ2Ds,
                                         {{QStringLiteral("Claimno"), QStringLiteral("เลขรับแจ้ง")},
                                          {QStringLiteral("Seq"), QStringLiteral("ครั้งที่")},
@@ -92,18 +85,18 @@ void TEnquiry::useDatabase(ClaimDatabase& database)
                 if (m_db && current.isValid())
                     m_db->ExpenseQ2.moveTo(current.row());
             });
-    // The main window (and its database) may go before this dialog does.
-    connect(&database, &QObject::destroyed, this, [this] { dropDatabase(); });
 }
 
-void TEnquiry::dropDatabase()
+void TEnquiry::detachDatabase()
 {
-    if (m_db)
-        disconnect(m_db, nullptr, this, nullptr);
     DBGrid1->setModel(nullptr);
     delete m_model;
     m_model = nullptr;
-    m_db = nullptr;
+}
+
+QWidget* TEnquiry::firstBox() const
+{
+    return Edit1;
 }
 
 int TEnquiry::showFor(ClaimDatabase& database)
@@ -121,14 +114,6 @@ void TEnquiry::FormShow()
     Edit1->clear();
     if (m_db)
         m_db->ExpenseQ2.close();
-    Edit1->setFocus();
-}
-
-void TEnquiry::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
     Edit1->setFocus();
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QDialog>
+#include "records/forms/DatabaseDialog.h"
 
 class QLineEdit;
 class QPushButton;
 class QTableView;
 
 namespace tevrak::records {
-class ClaimDatabase;
 class DatasetModel;
 } // namespace tevrak::records
 
@@ -17,7 +16,7 @@ namespace tevrak {
 // claim and lets the user choose one. It is created once at start-up and
 // lives for the whole run; the database it searches is handed over each time
 // it is shown.
-class TEnquiry : public QDialog {
+class TEnquiry : public records::DatabaseDialog {
     Q_OBJECT
 public:
     explicit TEnquiry(QWidget* parent = nullptr);
@@ -47,14 +46,11 @@ public slots:
     // Escape and the window manager's close act as Cancel.
     void reject() override;
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
-    void useDatabase(records::ClaimDatabase& database);
-    void dropDatabase();
+    void attachDatabase(records::ClaimDatabase& database) override;
+    void detachDatabase() override;
+    QWidget* firstBox() const override;
 
-    records::ClaimDatabase* m_db = nullptr;
     records::DatasetModel* m_model = nullptr;
 };
 

@@ -86,12 +86,52 @@ QList<FieldEdit*> ExpensePage::amountBoxes() const
     return {DBEdit10, DBEdit13, DBEdit16, DBEdit19, DBEdit20, DBEdit21, DBEdit25, DBEdit27};
 }
 
+namespace {
+
+// A row of the panel's grid laid out by itself, flush with the grid's columns.
+QHBoxLayout* newLine()
+{
+    auto* line = new QHBoxLayout;
+    line->setContentsMargins(0, 0, 0, 0);
+    return line;
+}
+
+} // namespace
+
 void ExpensePage::buildControls(QWidget* tab)
 {
     auto* page = new QHBoxLayout(tab);
     page->setContentsMargins(8, 6, 8, 6);
     page->setSpacing(10);
+    page->addLayout(buildButtons(tab));
+    Panel32 = new QFrame(tab);
+    Panel32->setObjectName(QStringLiteral("Panel32"));
+    Panel32->setFrameShape(QFrame::StyledPanel);
+    Panel32->setFrameShadow(QFrame::Raised);
+    page->addWidget(Panel32, 1);
 
+    auto* grid = new QGridLayout(Panel32);
+    grid->setContentsMargins(12, 6, 12, 8);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(3);
+    // Columns: 0 line caption, 1 box, 2 "ไป", 3 box, 4 "ระยะทาง", 5 box, 6 unit.
+    int row = 0;
+    addTitle(grid, row);
+    addRequesterLine(grid, row);
+    addTypeLine(grid, row);
+    addClaimLine(grid, row);
+    addDateLine(grid, row);
+    addLegs(grid, row);
+    addTravelCost(grid, row);
+    addAmounts(grid, row);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    grid->setRowStretch(row, 1);
+    orderTabStops();
+}
+
+QVBoxLayout* ExpensePage::buildButtons(QWidget* tab)
+{
     // The three buttons beside the panel.
     auto* buttons = new QVBoxLayout;
     buttons->setSpacing(8);
@@ -106,60 +146,55 @@ void ExpensePage::buildControls(QWidget* tab)
     buttons->addWidget(BitBtn11);
     buttons->addWidget(BitBtn12);
     buttons->addStretch(1);
-    page->addLayout(buttons);
+    return buttons;
+}
 
-    Panel32 = new QFrame(tab);
-    Panel32->setObjectName(QStringLiteral("Panel32"));
-    Panel32->setFrameShape(QFrame::StyledPanel);
-    Panel32->setFrameShadow(QFrame::Raised);
-    page->addWidget(Panel32, 1);
+FieldEdit* ExpensePage::newTextBox(const char* name, int size)
+{
+    return new FieldEdit(QString::fromLatin1(name), FieldEdit::Kind::Text, size, Panel32);
+}
 
-    auto* grid = new QGridLayout(Panel32);
-    grid->setContentsMargins(12, 6, 12, 8);
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(3);
+FieldEdit* ExpensePage::newNumberBox(const char* name)
+{
+    auto* box = new FieldEdit(QString::fromLatin1(name), FieldEdit::Kind::Number, 0, Panel32);
+    box->setAlignment(Qt::AlignRight);
+    look::fitChars(box, 9);
+    return box;
+}
 
-    // Columns: 0 line caption, 1 box, 2 "ไป", 3 box, 4 "ระยะทาง", 5 box, 6 unit.
-    int row = 0;
+void ExpensePage::addCaptionedLine(QGridLayout* grid, int& row, const QString& caption, QWidget* buddy,
+                                   QLayout* line)
+{
+    grid->addWidget(look::caption(caption, buddy, Panel32), row, 0);
+    grid->addLayout(line, row++, 1, 1, 6);
+}
+
+void ExpensePage::addTitle(QGridLayout* grid, int& row)
+{
     Label32 = new QLabel(QStringLiteral("สรุปค่าใช้จ่ายสำรวจความเสียหาย"), Panel32);
     Label32->setObjectName(QStringLiteral("Label32"));
     Label32->setAlignment(Qt::AlignCenter);
     look::makeHeading(Label32);
     grid->addWidget(Label32, row++, 0, 1, 7);
+}
 
-    const auto textBox = [this](const char* name, int size) {
-        auto* box = new FieldEdit(QString::fromLatin1(name), FieldEdit::Kind::Text, size, Panel32);
-        return box;
-    };
-    const auto numberBox = [this](const char* name) {
-        auto* box = new FieldEdit(QString::fromLatin1(name), FieldEdit::Kind::Number, 0, Panel32);
-        box->setAlignment(Qt::AlignRight);
-        look::fitChars(box, 9);
-        return box;
-    };
-    const auto left = [](QLayout* layout) {
-        layout->setContentsMargins(0, 0, 0, 0);
-        return layout;
-    };
-
-    // requester
+void ExpensePage::addRequesterLine(QGridLayout* grid, int& row)
+{
     DBLookupComboBox2 = new QComboBox(Panel32);
     DBLookupComboBox2->setObjectName(QStringLiteral("DBLookupComboBox2"));
     DBLookupComboBox2->setMaxVisibleItems(9);
     look::fitChars(DBLookupComboBox2, 20);
     Button1 = look::button(QStringLiteral("Button1"), QStringLiteral("เพิ่ม"), QStyle::SP_FileDialogNewFolder,
                            Panel32);
-    {
-        auto* line = new QHBoxLayout;
-        left(line);
-        line->addWidget(DBLookupComboBox2);
-        line->addWidget(Button1);
-        line->addStretch(1);
-        grid->addWidget(look::caption(QStringLiteral("ผู้ขออนุมัติ"), DBLookupComboBox2, Panel32), row, 0);
-        grid->addLayout(line, row++, 1, 1, 6);
-    }
+    auto* line = newLine();
+    line->addWidget(DBLookupComboBox2);
+    line->addWidget(Button1);
+    line->addStretch(1);
+    addCaptionedLine(grid, row, QStringLiteral("ผู้ขออนุมัติ"), DBLookupComboBox2, line);
+}
 
-    // type
+void ExpensePage::addTypeLine(QGridLayout* grid, int& row)
+{
     DBRadioGroup1 = new QGroupBox(Panel32);
     DBRadioGroup1->setObjectName(QStringLiteral("DBRadioGroup1"));
     DBRadioGroup1->setFlat(false);
@@ -170,59 +205,53 @@ void ExpensePage::buildControls(QWidget* tab)
     m_typeGroup = new QButtonGroup(this);
     m_typeGroup->addButton(DBRadioGroup1First, 0);
     m_typeGroup->addButton(DBRadioGroup1FollowUp, 1);
-    {
-        auto* columns = new QHBoxLayout(DBRadioGroup1);
-        columns->setContentsMargins(8, 2, 8, 2);
-        columns->addWidget(DBRadioGroup1First, 1);
-        columns->addWidget(DBRadioGroup1FollowUp, 1);
-        DBRadioGroup1->setFocusPolicy(Qt::NoFocus);
-        DBRadioGroup1->setFocusProxy(DBRadioGroup1First);
-        DBRadioGroup1->setMinimumWidth(DBLookupComboBox2->minimumWidth());
-        auto* line = new QHBoxLayout;
-        left(line);
-        line->addWidget(DBRadioGroup1);
-        line->addStretch(1);
-        grid->addWidget(look::caption(QStringLiteral("ประเภท"), DBRadioGroup1, Panel32), row, 0);
-        grid->addLayout(line, row++, 1, 1, 6);
-    }
+    auto* columns = new QHBoxLayout(DBRadioGroup1);
+    columns->setContentsMargins(8, 2, 8, 2);
+    columns->addWidget(DBRadioGroup1First, 1);
+    columns->addWidget(DBRadioGroup1FollowUp, 1);
+    DBRadioGroup1->setFocusPolicy(Qt::NoFocus);
+    DBRadioGroup1->setFocusProxy(DBRadioGroup1First);
+    DBRadioGroup1->setMinimumWidth(DBLookupComboBox2->minimumWidth());
+    auto* line = newLine();
+    line->addWidget(DBRadioGroup1);
+    line->addStretch(1);
+    addCaptionedLine(grid, row, QStringLiteral("ประเภท"), DBRadioGroup1, line);
+}
 
-    // claim
-    DBEdit6 = textBox("DBEdit6", 8);
+void ExpensePage::addClaimLine(QGridLayout* grid, int& row)
+{
+    DBEdit6 = newTextBox("DBEdit6", 8);
     look::fitChars(DBEdit6, 8);
     DBEdit7 = new FieldEdit(QStringLiteral("DBEdit7"), FieldEdit::Kind::Number, 0, Panel32);
     DBEdit7->setComputed();
     DBEdit7->setAlignment(Qt::AlignRight);
     look::fitChars(DBEdit7, 3);
-    {
-        auto* line = new QHBoxLayout;
-        left(line);
-        line->addWidget(DBEdit6);
-        line->addSpacing(16);
-        line->addWidget(look::caption(QStringLiteral("ครั้งที่"), DBEdit7, Panel32));
-        line->addWidget(DBEdit7);
-        line->addStretch(1);
-        grid->addWidget(look::caption(QStringLiteral("เลขรับแจ้ง"), DBEdit6, Panel32), row, 0);
-        grid->addLayout(line, row++, 1, 1, 6);
-    }
+    auto* line = newLine();
+    line->addWidget(DBEdit6);
+    line->addSpacing(16);
+    line->addWidget(look::caption(QStringLiteral("ครั้งที่"), DBEdit7, Panel32));
+    line->addWidget(DBEdit7);
+    line->addStretch(1);
+    addCaptionedLine(grid, row, QStringLiteral("เลขรับแจ้ง"), DBEdit6, line);
+}
 
-    // date
+void ExpensePage::addDateLine(QGridLayout* grid, int& row)
+{
     DBDateEdit1 = new platform::DateBox(Panel32);
     DBDateEdit1->setObjectName(QStringLiteral("DBDateEdit1"));
-    {
-        auto* line = new QHBoxLayout;
-        left(line);
-        line->addWidget(DBDateEdit1);
-        line->addStretch(1);
-        grid->addWidget(look::caption(QStringLiteral("วันที่ออกปฎิบัติงาน"), DBDateEdit1, Panel32), row, 0);
-        grid->addLayout(line, row++, 1, 1, 6);
-    }
+    auto* line = newLine();
+    line->addWidget(DBDateEdit1);
+    line->addStretch(1);
+    addCaptionedLine(grid, row, QStringLiteral("วันที่ออกปฎิบัติงาน"), DBDateEdit1, line);
+}
 
-    // the three legs
+void ExpensePage::addLegs(QGridLayout* grid, int& row)
+{
     const auto leg = [&](const QString& caption, FieldEdit*& from, const char* fromName, FieldEdit*& to,
                          const char* toName, FieldEdit*& distance, const char* distanceName) {
-        from = textBox(fromName, 30);
-        to = textBox(toName, 30);
-        distance = numberBox(distanceName);
+        from = newTextBox(fromName, 30);
+        to = newTextBox(toName, 30);
+        distance = newNumberBox(distanceName);
         from->setMinimumWidth(150);
         to->setMinimumWidth(150);
         grid->addWidget(look::caption(caption, from, Panel32), row, 0);
@@ -236,38 +265,40 @@ void ExpensePage::buildControls(QWidget* tab)
     leg(QStringLiteral("1. ค่าพาหนะจาก"), DBEdit8, "DBEdit8", DBEdit9, "DBEdit9", DBEdit10, "DBEdit10");
     leg(QStringLiteral("จาก"), DBEdit11, "DBEdit11", DBEdit12, "DBEdit12", DBEdit13, "DBEdit13");
     leg(QStringLiteral("จาก"), DBEdit14, "DBEdit14", DBEdit15, "DBEdit15", DBEdit16, "DBEdit16");
+}
 
-    // travel cost: rate, total distance, amount
-    DBEdit27 = numberBox("DBEdit27");
+void ExpensePage::addTravelCost(QGridLayout* grid, int& row)
+{
+    DBEdit27 = newNumberBox("DBEdit27");
     DBEdit27->setFocusPolicy(Qt::ClickFocus);
     look::fitChars(DBEdit27, 4);
-    DBEdit18 = numberBox("DBEdit18");
+    DBEdit18 = newNumberBox("DBEdit18");
     DBEdit18->setComputed();
     look::fitChars(DBEdit18, 7);
-    DBEdit17 = numberBox("DBEdit17");
+    DBEdit17 = newNumberBox("DBEdit17");
     DBEdit17->setComputed();
-    {
-        // Rate and total distance share the columns of the places; the
-        // travel cost stands under the distances.
-        auto* rate = new QHBoxLayout;
-        left(rate);
-        rate->addWidget(DBEdit27);
-        rate->addWidget(look::text(QStringLiteral("บาท"), Panel32));
-        rate->addSpacing(16);
-        rate->addStretch(1);
-        rate->addWidget(look::caption(QStringLiteral("รวมระยะทาง"), DBEdit18, Panel32));
-        rate->addWidget(DBEdit18);
-        rate->addWidget(look::text(QStringLiteral("กม."), Panel32));
-        grid->addWidget(look::caption(QStringLiteral("ค่าพาหนะ กม.ละ"), DBEdit27, Panel32), row, 0);
-        grid->addLayout(rate, row, 1, 1, 3);
-        grid->addWidget(look::caption(QStringLiteral("เป็นเงิน"), DBEdit17, Panel32), row, 4);
-        grid->addWidget(DBEdit17, row, 5);
-        grid->addWidget(look::text(QStringLiteral("บาท"), Panel32), row++, 6);
-    }
+    // Rate and total distance share the columns of the places; the travel
+    // cost stands under the distances.
+    auto* rate = newLine();
+    rate->addWidget(DBEdit27);
+    rate->addWidget(look::text(QStringLiteral("บาท"), Panel32));
+    rate->addSpacing(16);
+    rate->addStretch(1);
+    rate->addWidget(look::caption(QStringLiteral("รวมระยะทาง"), DBEdit18, Panel32));
+    rate->addWidget(DBEdit18);
+    rate->addWidget(look::text(QStringLiteral("กม."), Panel32));
+    grid->addWidget(look::caption(QStringLiteral("ค่าพาหนะ กม.ละ"), DBEdit27, Panel32), row, 0);
+    grid->addLayout(rate, row, 1, 1, 3);
+    grid->addWidget(look::caption(QStringLiteral("เป็นเงิน"), DBEdit17, Panel32), row, 4);
+    grid->addWidget(DBEdit17, row, 5);
+    grid->addWidget(look::text(QStringLiteral("บาท"), Panel32), row++, 6);
+}
 
-    // the amounts 2 to 5 and the total, their boxes under the travel cost
+void ExpensePage::addAmounts(QGridLayout* grid, int& row)
+{
+    // The amounts 2 to 5 and the total, their boxes under the travel cost.
     const auto amount = [&](const QString& caption, FieldEdit*& box, const char* name, bool bold) {
-        box = numberBox(name);
+        box = newNumberBox(name);
         auto* label = new QLabel(caption, Panel32);
         label->setBuddy(box);
         if (bold) {
@@ -289,12 +320,11 @@ void ExpensePage::buildControls(QWidget* tab)
     QFont totalFont = DBEdit26->font();
     totalFont.setBold(true);
     DBEdit26->setFont(totalFont);
+}
 
-    grid->setColumnStretch(1, 1);
-    grid->setColumnStretch(3, 1);
-    grid->setRowStretch(row, 1);
-
-    // Tab order: the buttons, then the panel's boxes in their order.
+void ExpensePage::orderTabStops()
+{
+    // The buttons, then the panel's boxes in their order.
     QWidget::setTabOrder(BitBtn10, BitBtn11);
     QWidget::setTabOrder(BitBtn11, BitBtn12);
     QWidget::setTabOrder(BitBtn12, DBLookupComboBox2);

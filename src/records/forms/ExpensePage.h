@@ -9,10 +9,13 @@
 class QButtonGroup;
 class QComboBox;
 class QFrame;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QPushButton;
 class QRadioButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace tevrak::platform {
@@ -85,7 +88,23 @@ public:
     FieldEdit* DBEdit26 = nullptr;                 // Total
 
 private:
+    // The tab's controls, built in steps: the buttons, then the panel's grid
+    // line by line (`row` is the grid's next free row).
     void buildControls(QWidget* tab);
+    QVBoxLayout* buildButtons(QWidget* tab);
+    void addTitle(QGridLayout* grid, int& row);
+    void addRequesterLine(QGridLayout* grid, int& row);
+    void addTypeLine(QGridLayout* grid, int& row);
+    void addClaimLine(QGridLayout* grid, int& row);
+    void addDateLine(QGridLayout* grid, int& row);
+    void addLegs(QGridLayout* grid, int& row);
+    void addTravelCost(QGridLayout* grid, int& row);
+    void addAmounts(QGridLayout* grid, int& row);
+    void orderTabStops();
+    // A caption in the first column and `line` across the others.
+    void addCaptionedLine(QGridLayout* grid, int& row, const QString& caption, QWidget* buddy, QLayout* line);
+    FieldEdit* newTextBox(const char* name, int size);
+    FieldEdit* newNumberBox(const char* name);
     void connectHandlers();
     void fillRequesterList();
     bool checkEntry();

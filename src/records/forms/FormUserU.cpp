@@ -10,7 +10,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 namespace tevrak {
 
@@ -20,12 +19,10 @@ namespace {
 const QString userIdField = QStringLiteral("USERID");
 }
 
-TFormUser::TFormUser(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+TFormUser::TFormUser(QWidget* parent) : records::DatabaseDialog(parent)
 {
     setObjectName(QStringLiteral("FormUser"));
     setWindowTitle(QString());
-    setModal(true);
 
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(14, 14, 14, 12);
@@ -55,24 +52,21 @@ TFormUser::TFormUser(QWidget* parent)
 
 TFormUser::~TFormUser() = default;
 
-void TFormUser::useDatabase(ClaimDatabase& database)
+void TFormUser::attachDatabase(ClaimDatabase& database)
 {
-    if (m_db == &database)
-        return;
-    dropDatabase();
-    m_db = &database;
     m_binding = new records::RecordBinding(database.UserT, database.UserTDs, this);
     m_binding->bindText(DBEdit1, userIdField);
-    connect(&database, &QObject::destroyed, this, [this] { dropDatabase(); });
 }
 
-void TFormUser::dropDatabase()
+void TFormUser::detachDatabase()
 {
-    if (m_db)
-        disconnect(m_db, nullptr, this, nullptr);
     delete m_binding;
     m_binding = nullptr;
-    m_db = nullptr;
+}
+
+QWidget* TFormUser::firstBox() const
+{
+    return DBEdit1;
 }
 
 int TFormUser::showFor(ClaimDatabase& database)
@@ -96,14 +90,6 @@ int TFormUser::showFor(ClaimDatabase& database)
     if (m_db && m_db->UserT.state() == records::Dataset::State::Insert)
         m_db->UserT.cancel();
     return m_added ? 1 : 0;
-}
-
-void TFormUser::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
-    DBEdit1->setFocus();
 }
 
 void TFormUser::Button1Click()

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QDialog>
+#include "records/forms/DatabaseDialog.h"
 
 class QPushButton;
 
 namespace tevrak::records {
-class ClaimDatabase;
 class FieldEdit;
 class RecordBinding;
 } // namespace tevrak::records
@@ -15,7 +14,7 @@ namespace tevrak {
 // The requester entry dialog: adds one user id to the list of people who ask
 // approval of survey expenses (table USER). Created once at start-up; the
 // database is handed over each time it is shown.
-class TFormUser : public QDialog {
+class TFormUser : public records::DatabaseDialog {
     Q_OBJECT
 public:
     explicit TFormUser(QWidget* parent = nullptr);
@@ -37,14 +36,11 @@ public slots:
     // Escape and the window manager's close act as Cancel.
     void reject() override;
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
-    void useDatabase(records::ClaimDatabase& database);
-    void dropDatabase();
+    void attachDatabase(records::ClaimDatabase& database) override;
+    void detachDatabase() override;
+    QWidget* firstBox() const override;
 
-    records::ClaimDatabase* m_db = nullptr;
     records::RecordBinding* m_binding = nullptr;
     bool m_added = false;
 };

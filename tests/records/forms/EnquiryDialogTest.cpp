@@ -8,6 +8,7 @@
 #include "records/forms/FormUserU.h"
 
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 
 using namespace tevrak;
@@ -140,6 +141,62 @@ TEST_F(EnquiryDialogTest, RequesterDialogRefusesABlankOrRepeatedId)
     EXPECT_EQ(formUser.showFor(db()), 0);
     EXPECT_EQ(db().UserT.state(), Dataset::State::Browse);
     EXPECT_EQ(rowsInFile(QStringLiteral("USER.db"), users).size(), 1);
+}
+
+// The main window, and with it the database, may close before the dialogs do.
+TEST_F(EnquiryDialogTest, BothDialogsLetGoOfADatabaseThatGoesAndTakeTheNextOne)
+{
+    TFormUser formUser;
+    world.dialogs.answerNextModal([](QWidget&) { return 0; });
+    world.dialogs.answerNextModal([](QWidget&) { return 0; });
+    EXPECT_EQ(enquiry.showFor(db()), 0);
+    EXPECT_EQ(formUser.showFor(db()), 0);
+    ASSERT_NE(enquiry.DBGrid1->model(), nullptr);
+
+    world.database.reset();
+    EXPECT_EQ(enquiry.DBGrid1->model(), nullptr);
+    formUser.DBEdit1->setText(QStringLiteral("left over")); // no binding may carry this anywhere
+    formUser.Button1->click();
+    enquiry.BitBtn1->click();
+    EXPECT_TRUE(world.dialogs.texts().isEmpty()) << world.dialogs.texts().join('|').toStdString();
+
+    world.database = std::make_unique<ClaimDatabase>();
+    db().openForStartUp();
+    db().UserT.open();
+    world.dialogs.answerNextModal([](QWidget& form) {
+        auto& dialog = static_cast<TFormUser&>(form);
+        EXPECT_TRUE(dialog.DBEdit1->text().isEmpty());
+        typeInto(dialog.DBEdit1, QStringLiteral("somchai"));
+        dialog.Button1->click();
+        return dialog.result();
+    });
+    EXPECT_EQ(formUser.showFor(db()), 1);
+    EXPECT_EQ(rowsInFile(QStringLiteral("USER.db"), QStringLiteral("select USERID from USER")),
+              (QList<QStringList>{{QStringLiteral("somchai")}}));
+    world.dialogs.answerNextModal([](QWidget& form) {
+        auto& dialog = static_cast<TEnquiry&>(form);
+        typeInto(dialog.Edit1, QStringLiteral("12345678"));
+        dialog.BitBtn1->click();
+        EXPECT_EQ(dialog.DBGrid1->model()->rowCount(), 3);
+        return 0;
+    });
+    EXPECT_EQ(enquiry.showFor(db()), 0);
+}
+
+TEST_F(EnquiryDialogTest, BothDialogsOpenInTheMiddleOfTheScreenWithTheFocusInTheirBox)
+{
+    TFormUser formUser;
+    const QList<std::pair<QDialog*, QWidget*>> dialogs{{&enquiry, enquiry.Edit1},
+                                                       {&formUser, formUser.DBEdit1}};
+    for (const auto& [dialog, box] : dialogs) {
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+        const QPoint middle = dialog->screen()->availableGeometry().center();
+        EXPECT_LE((dialog->frameGeometry().center() - middle).manhattanLength(), 8) // frame and rounding
+            << dialog->objectName().toStdString();
+        EXPECT_EQ(dialog->focusWidget(), box) << dialog->objectName().toStdString();
+        dialog->hide();
+    }
 }
 
 } // namespace
