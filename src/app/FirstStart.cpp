@@ -4,7 +4,7 @@
 #include "platform/Dialogs.h"
 #include "platform/DriveC.h"
 #include "platform/FileSystem.h"
-#include "records/WorkstationCreation.h"
+#include "records/tables/WorkstationCreation.h"
 
 namespace tevrak {
 

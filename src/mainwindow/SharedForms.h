@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/RecordForms.h"
+#include "records/forms/RecordForms.h"
 #include "transfer/TransferForms.h"
 
 // The long-lived forms created at start-up after the main window (in this

@@ -3,8 +3,8 @@
 #include "platform/DriveC.h"
 #include "platform/Error.h"
 #include "platform/StagedCopy.h"
-#include "records/DatabaseConnection.h"
-#include "records/TableSchema.h"
+#include "records/tables/DatabaseConnection.h"
+#include "records/tables/TableSchema.h"
 #include "zip/ArchiveMerge.h"
 
 #include <QDir>

@@ -7,7 +7,7 @@
 #include "platform/InputBlock.h"
 #include "platform/ProgramValues.h"
 #include "platform/StagedCopy.h"
-#include "records/ClaimDatabase.h"
+#include "records/tables/ClaimDatabase.h"
 #include "transfer/ServerCopyMerge.h"
 #include "transfer/TransferForms.h"
 #include "transfer/ZipfU.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/TableSchema.h"
+#include "records/tables/TableSchema.h"
 #include "transfer/TransferLog.h"
 
 #include <QList>

@@ -1,9 +1,9 @@
 #pragma once
 
-// Header-only, so that only tests that link tevrak_records need it.
+// Header-only, so that only tests that link tevrak_tables need it.
 
 #include "platform/DriveC.h"
-#include "records/EmptyTables.h"
+#include "records/tables/EmptyTables.h"
 
 #include <QDir>
 #include <QString>

@@ -6,7 +6,7 @@
 
 #include "exchange/ExchangeTestSupport.h"
 #include "platform/FileSystem.h"
-#include "records/ClaimDatabase.h"
+#include "records/tables/ClaimDatabase.h"
 #include "support/TestDatabase.h"
 #include "support/TestPictures.h"
 #include "transfer/TransferTestSupport.h"

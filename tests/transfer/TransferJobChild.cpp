@@ -5,7 +5,7 @@
 
 #include "exchange/CopyfU.h"
 #include "platform/ProgramValues.h"
-#include "records/ClaimDatabase.h"
+#include "records/tables/ClaimDatabase.h"
 #include "startup/RegisterF2U.h"
 #include "support/RecordingDialogs.h"
 #include "transfer/TransferForms.h"

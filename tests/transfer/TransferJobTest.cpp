@@ -9,7 +9,7 @@
 #include "transfer/TransferForms.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
-#include "records/ClaimDatabase.h"
+#include "records/tables/ClaimDatabase.h"
 #include "startup/RegisterF2U.h"
 #include "support/QtPrinting.h"
 #include "support/RecordingDialogs.h"

@@ -5,7 +5,7 @@
 
 #include "platform/DriveC.h"
 #include "platform/Error.h"
-#include "records/WorkstationCreation.h"
+#include "records/tables/WorkstationCreation.h"
 
 #include <QCoreApplication>
 #include <QStringList>

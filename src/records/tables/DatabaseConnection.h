@@ -1,0 +1,103 @@
+#pragma once
+
+#include "records/tables/TableSchema.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tevrak::records {
+
+// The rows of one result, read whole, and the types of its columns.
+struct ResultSet {
+    QList<FieldDef> columns;
+    QList<QVector<QVariant>> rows; // NULL is an invalid QVariant
+};
+
+// The one SQLite connection of the claim database. Each table file of the
+// database folder is attached to it under its own schema name, so that the
+// query texts name the tables without a prefix. Used by the datasets; forms
+// never see it.
+class DatabaseConnection {
+public:
+    // `folder` empty: the database folder C:\claim\db of drive C:.
+    explicit DatabaseConnection(const QString& folder = {});
+    ~DatabaseConnection();
+    DatabaseConnection(const DatabaseConnection&) = delete;
+    DatabaseConnection& operator=(const DatabaseConnection&) = delete;
+
+    sqlite3* handle() const { return m_db; }
+    QString folder() const;
+    // The table's file in the folder, found without regard to case.
+    QString filePath(const TableSchema& table) const;
+    // The keyed table's .PX file beside its .DB file, found without regard to case.
+    QString indexFilePath(const TableSchema& table) const;
+    static QString schemaName(const TableSchema& table);
+    // "db_tevrak"."Tevrak"
+    static QString qualifiedName(const TableSchema& table);
+
+    // Makes sure the table's file is attached; raises the engine's error
+    // naming the file when it is missing, locked or holds no such table.
+    // Never creates a file.
+    void attach(const TableSchema& table);
+    // Attaches those of `tables` whose files can be attached; failures are
+    // left for the statement that needs the table to report.
+    void attachIfPossible(const QList<const TableSchema*>& tables);
+
+    // A prepared statement, finalized when it goes out of scope.
+    class Statement {
+    public:
+        Statement(DatabaseConnection& connection, const QString& sql, const QStringList& files);
+        ~Statement();
+        Statement(const Statement&) = delete;
+        Statement& operator=(const Statement&) = delete;
+        sqlite3_stmt* handle() const { return m_stmt; }
+        void bind(int index, const QVariant& value);
+        // Binds `:name` when the statement has that parameter.
+        void bindNamed(const char* name, const QVariant& value);
+        bool hasParameter(const char* name) const;
+        // Runs a statement that returns no rows; the number of rows changed.
+        int run();
+        ResultSet fetchAll();
+
+    private:
+        QList<int> parameterIndexes(const char* name) const;
+
+        DatabaseConnection& m_connection;
+        sqlite3_stmt* m_stmt = nullptr;
+        QStringList m_files;
+    };
+
+    // Writes the keyed table's .PX file from the keys of its rows.
+    void rewriteIndexFile(const TableSchema& table);
+
+    // Runs one statement without parameters.
+    void exec(const QString& sql, const QStringList& files);
+
+    // Raises the engine's error for `rc` with a message naming `files`.
+    [[noreturn]] void raise(int rc, const QStringList& files, const QString& detail = {});
+
+private:
+    void attachFile(const TableSchema& table, const QString& path);
+    void detach(const TableSchema& table);
+
+    sqlite3* m_db = nullptr;
+    QString m_folder;
+    struct AttachedFile {
+        QString path;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    QHash<QString, AttachedFile> m_attached; // schema name -> attached file
+};
+
+// The busy wait before a locked table file is reported, in milliseconds.
+inline constexpr int lockWaitMs = 2000;
+
+} // namespace tevrak::records

@@ -1,0 +1,164 @@
+#include "records/tables/Query.h"
+
+#include "platform/Error.h"
+#include "records/tables/DatabaseConnection.h"
+
+#include <QRegularExpression>
+#include <optional>
+#include <sqlite3.h>
+
+namespace tevrak::records {
+
+namespace {
+
+// The text without its string literals, for looking at its words.
+QString withoutLiterals(const QString& sql)
+{
+    static const QRegularExpression literal(QStringLiteral("'(?:[^']|'')*'"));
+    QString text = sql;
+    text.replace(literal, QStringLiteral("''"));
+    return text;
+}
+
+bool hasOrderBy(const QString& sql)
+{
+    static const QRegularExpression orderBy(QStringLiteral("\\border\\s+by\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return orderBy.match(withoutLiterals(sql)).hasMatch();
+}
+
+bool mentions(const QString& sql, const QString& word)
+{
+    const QRegularExpression pattern(QStringLiteral("(?<![\\w.])%1\\b").arg(QRegularExpression::escape(word)),
+                                     QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(sql).hasMatch();
+}
+
+const FieldDef* findColumn(const QList<FieldDef>& columns, const char* name)
+{
+    for (const FieldDef& column : columns) {
+        if (column.name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return &column;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+Query::Query(DatabaseConnection& connection, const QString& name, const QStringList& sql)
+    : Dataset(connection, name), m_sql(sql)
+{
+}
+
+void Query::setSql(const QStringList& lines)
+{
+    close();
+    m_sql = lines;
+    m_param = QVariant();
+}
+
+void Query::setParam(const QString& text)
+{
+    m_param = text;
+}
+
+void Query::setParam(const QDate& date)
+{
+    m_param = date.isValid() ? date : zeroDate();
+}
+
+QList<const TableSchema*> Query::mentionedTables() const
+{
+    const QString text = withoutLiterals(joined());
+    QList<const TableSchema*> found;
+    for (const TableSchema* table : tables::all()) {
+        if (mentions(text, table->name))
+            found << table;
+    }
+    return found;
+}
+
+QStringList Query::referencedFiles() const
+{
+    QStringList files;
+    for (const TableSchema* table : mentionedTables())
+        files << m_connection.filePath(*table);
+    if (files.isEmpty())
+        files << m_connection.folder();
+    return files;
+}
+
+void Query::open()
+{
+    if (isOpen())
+        return;
+    m_connection.attachIfPossible(mentionedTables());
+    const QString text = joined();
+    const QStringList files = referencedFiles();
+    QList<FieldDef> columns;
+    {
+        DatabaseConnection::Statement plain(m_connection, text, files);
+        if (sqlite3_column_count(plain.handle()) == 0)
+            fail(QStringLiteral("The query returns no rows to open; run it instead"));
+        if (plain.hasParameter(":prm") && !m_param.isValid())
+            fail(QStringLiteral("No value for parameter prm"));
+        // Only the column names are needed here.
+        for (int i = 0; i < sqlite3_column_count(plain.handle()); ++i)
+            columns << FieldDef{QString::fromUtf8(sqlite3_column_name(plain.handle(), i)), FieldType::Unknown,
+                                0};
+    }
+    QString ordered = text;
+    if (!hasOrderBy(text)) {
+        QStringList order;
+        if (const FieldDef* claim = findColumn(columns, "Claimno")) {
+            order << QLatin1Char('"') + claim->name + QLatin1Char('"');
+            if (const FieldDef* seq = findColumn(columns, "Seq"))
+                order << QLatin1Char('"') + seq->name + QLatin1Char('"');
+        }
+        if (!order.isEmpty())
+            ordered =
+                QStringLiteral("SELECT * FROM (\n%1\n) ORDER BY %2").arg(text, order.join(QLatin1Char(',')));
+    }
+    std::optional<DatabaseConnection::Statement> statement;
+    if (ordered != text) {
+        try {
+            statement.emplace(m_connection, ordered, files);
+        } catch (const Error&) {
+            // The text cannot stand inside another select (a closing
+            // semicolon, say): it runs as written, in the engine's order.
+        }
+    }
+    if (!statement)
+        statement.emplace(m_connection, text, files);
+    statement->bindNamed(":prm", m_param);
+    ResultSet result = statement->fetchAll();
+    setState(State::Browse);
+    setResult(result.columns, std::move(result.rows), 0);
+}
+
+int Query::execute()
+{
+    m_connection.attachIfPossible(mentionedTables());
+    const QStringList files = referencedFiles();
+    int changed = 0;
+    bool readOnly = true;
+    {
+        DatabaseConnection::Statement statement(m_connection, joined(), files);
+        if (statement.hasParameter(":prm") && !m_param.isValid())
+            fail(QStringLiteral("No value for parameter prm"));
+        statement.bindNamed(":prm", m_param);
+        readOnly = sqlite3_stmt_readonly(statement.handle()) != 0;
+        changed = statement.run();
+    }
+    if (readOnly)
+        return 0;
+    // A statement that changed keyed rows keeps their index file in step.
+    for (const TableSchema* table : mentionedTables()) {
+        if (changed == 0 || !table->hasPrimaryIndex())
+            continue;
+        m_connection.rewriteIndexFile(*table);
+    }
+    return changed;
+}
+
+} // namespace tevrak::records

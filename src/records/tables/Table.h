@@ -1,0 +1,79 @@
+#pragma once
+
+#include "records/tables/Dataset.h"
+
+#include <functional>
+
+namespace tevrak::records {
+
+// A dataset over one whole table file (TevrakT, ExpenseT, ...). Its rows are
+// listed in the order of the table's index (claim number, then Seq) or, for a
+// table without one, in the order they were stored.
+//
+// New rows: append() starts a blank record (not stored), the set...() calls
+// assign its fields by name, post() stores it or cancel() discards it. Every
+// post is on the disk when post() returns: the .DB file alone holds every
+// posted row, and a keyed table's .PX file is rewritten at once.
+class Table : public Dataset {
+    Q_OBJECT
+public:
+    Table(DatabaseConnection& connection, const QString& name, const TableSchema& schema);
+
+    const TableSchema& schema() const { return m_schema; }
+    // The table's .DB file and, for a keyed table, its .PX file.
+    QString filePath() const;
+    QString indexFilePath() const;
+
+    // Reads the table's rows. A missing or locked table file raises an error
+    // naming the file; a missing file is never created.
+    void open() override;
+    // Reads the rows of an open table again (after other datasets changed it).
+    void refresh();
+
+    // --- new records ----------------------------------------------------------
+    // Starts a new record with every field blank (state Insert).
+    void append();
+    // Assign a field of the new record. A text is checked against the field's
+    // size counted in Thai code-page characters, and must be writable in that
+    // code page; an empty text makes the field blank. A text assigned to a
+    // number or date field is converted ("dd/mm/yyyy" for dates). Assigning
+    // without a new record, or a value the field cannot hold, raises an error
+    // that names the field.
+    void setText(const QString& field, const QString& text);
+    void setInteger(const QString& field, int value);
+    void setFloat(const QString& field, double value);
+    void setDate(const QString& field, const QDate& date); // an invalid date makes it blank
+    void setBoolean(const QString& field, bool value);
+    void setBlank(const QString& field);
+    // Stores the new record as one row. When the engine refuses it (a key
+    // already present, a locked or missing file) the error is raised and the
+    // record stays pending, to be corrected and posted again or cancelled.
+    // Afterwards the stored row is the current row. Once the row is stored
+    // the table is in browse state; should rewriting the .PX file or reading
+    // the rows again fail after that, the error raised says the record was saved.
+    void post();
+    // Discards the new record.
+    void cancel();
+
+    // Makes the row with this claim number and Seq the current row; false (and
+    // the current row unchanged) when the table has no such row.
+    bool locate(const QString& claimno, int seq);
+
+    // Deletes every row (the table may be open or closed) and rewrites the .PX file.
+    void empty();
+
+    // post(), then `afterStored` as soon as the row is stored: also when
+    // post() fails after storing it, before that error passes on.
+    void post(const std::function<void()>& afterStored);
+
+private:
+    void requireInsert(const QString& field) const;
+    void assign(int column, const QVariant& stored);
+    void load(qint64 currentRowid);
+    void writeIndexFile();
+
+    const TableSchema& m_schema;
+    QVector<qint64> m_rowids;
+};
+
+} // namespace tevrak::records
