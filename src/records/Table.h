@@ -1,8 +1,10 @@
 #pragma once
 
+#include "records/DatabaseConnection.h"
 #include "records/Dataset.h"
 
 #include <functional>
+#include <memory>
 
 namespace tevrak::records {
 
@@ -61,6 +63,12 @@ public:
 
     // Deletes every row (the table may be open or closed) and rewrites the .PX file.
     void empty();
+    // Replaces every row by those that `fill` posts (append, set..., post),
+    // all in one transaction: the table file holds either its old rows or all
+    // the new ones. The .PX file is written once, after it. Should `fill`
+    // raise an error, the old rows stay and the error passes on. The table is
+    // left open or closed as it was.
+    void replaceRows(const std::function<void()>& fill);
 
     // post(), then `afterStored` as soon as the row is stored: also when
     // post() fails after storing it, before that error passes on.
@@ -70,10 +78,17 @@ private:
     void requireInsert(const QString& field) const;
     void assign(int column, const QVariant& stored);
     void load(qint64 currentRowid);
-    void writeIndexFile();
+    QString rowSelect() const;
+    qint64 rowidAt(int row) const;
+    // The place of the row in the table's order.
+    int positionOf(qint64 rowid);
+    std::unique_ptr<DatabaseConnection::Statement> insertStatement();
+    qint64 insertPending();
+    QByteArray indexContentsWithRow(qint64 rowid);
 
     const TableSchema& m_schema;
-    QVector<qint64> m_rowids;
+    std::unique_ptr<DatabaseConnection::Statement> m_insert; // while replacing rows
+    bool m_replacing = false;
 };
 
 } // namespace tevrak::records

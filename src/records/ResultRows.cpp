@@ -1,0 +1,114 @@
+#include "records/ResultRows.h"
+
+#include "records/DatabaseConnection.h"
+
+#include <QQueue>
+
+namespace tevrak::records {
+
+namespace {
+
+// Blocks kept at most (16,384 rows); a grid shows far fewer.
+constexpr int keptBlocks = 64;
+// A run of blocks read in turn is read in growing steps, so that stepping
+// through a whole result restarts its statement only a few times.
+constexpr int longestStep = 16;
+
+} // namespace
+
+struct ResultRows::Pager {
+    DatabaseConnection* connection = nullptr;
+    QString select;
+    QVariant param;
+    QStringList files;
+    int count = 0;
+    QHash<int, QList<QVector<QVariant>>> blocks; // first block row / blockRows -> rows
+    QQueue<int> readOrder;
+    int lastBlockRead = -1;
+    int step = 1;
+
+    ResultSet read(int firstBlock, int blockCount)
+    {
+        DatabaseConnection::Statement statement(*connection,
+                                                QStringLiteral("SELECT * FROM (\n%1\n) LIMIT %2 OFFSET %3")
+                                                    .arg(select)
+                                                    .arg(qint64(blockCount) * blockRows)
+                                                    .arg(qint64(firstBlock) * blockRows),
+                                                files);
+        statement.bindNamed(":prm", param);
+        return statement.fetchAll();
+    }
+
+    void keep(int firstBlock, QList<QVector<QVariant>>& rows)
+    {
+        for (int block = firstBlock; !rows.isEmpty(); ++block) {
+            const qsizetype n = qMin<qsizetype>(blockRows, rows.size());
+            if (!blocks.contains(block))
+                readOrder.enqueue(block);
+            blocks.insert(block, rows.mid(0, n));
+            rows.remove(0, n);
+            lastBlockRead = block;
+        }
+        while (readOrder.size() > keptBlocks)
+            blocks.remove(readOrder.dequeue());
+    }
+
+    const QList<QVector<QVariant>>& block(int index)
+    {
+        const auto found = blocks.constFind(index);
+        if (found != blocks.constEnd())
+            return *found;
+        step = index == lastBlockRead + 1 ? qMin(step * 2, longestStep) : 1;
+        QList<QVector<QVariant>> rows = read(index, step).rows;
+        keep(index, rows);
+        static const QList<QVector<QVariant>> none;
+        const auto kept = blocks.constFind(index);
+        return kept == blocks.constEnd() ? none : *kept;
+    }
+};
+
+ResultRows::ResultRows(QList<QVector<QVariant>> rows) : m_whole(std::move(rows)) {}
+
+ResultRows ResultRows::paged(DatabaseConnection& connection, const QString& select, const QVariant& param,
+                             const QStringList& files, QList<FieldDef>* columns)
+{
+    auto pager = std::make_shared<Pager>();
+    pager->connection = &connection;
+    pager->select = select;
+    pager->param = param;
+    pager->files = files;
+    ResultSet first = pager->read(0, 1);
+    if (columns)
+        *columns = first.columns;
+    if (first.rows.size() < blockRows) {
+        pager->count = int(first.rows.size());
+    } else {
+        DatabaseConnection::Statement count(
+            connection, QStringLiteral("SELECT count(*) FROM (\n%1\n)").arg(select), files);
+        count.bindNamed(":prm", param);
+        const ResultSet counted = count.fetchAll();
+        pager->count = counted.rows.isEmpty() ? 0 : int(counted.rows.first().value(0).toLongLong());
+    }
+    pager->keep(0, first.rows);
+    ResultRows result;
+    result.m_pager = std::move(pager);
+    return result;
+}
+
+int ResultRows::size() const
+{
+    return m_pager ? m_pager->count : int(m_whole.size());
+}
+
+const QVector<QVariant>& ResultRows::at(int row) const
+{
+    if (!m_pager)
+        return m_whole.at(row);
+    const QList<QVector<QVariant>>& block = m_pager->block(row / blockRows);
+    static const QVector<QVariant> blank;
+    const int inBlock = row % blockRows;
+    // Rows removed since the count read as blank.
+    return inBlock < block.size() ? block.at(inBlock) : blank;
+}
+
+} // namespace tevrak::records
