@@ -259,10 +259,13 @@ void DatabaseConnection::attachFile(const TableSchema& table, const QString& pat
     AttachedFile attached{path, 0, 0};
     fileIdentity(path, attached.device, attached.inode);
     m_attached.insert(schema, attached);
+    ++m_attachments;
     try {
         // Every committed row is in the table file itself, on the disk.
         exec(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(schema), {path});
         exec(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(schema), {path});
+        // Room for a table of 100,000 rows and its index (16 MB at most).
+        exec(QStringLiteral("PRAGMA %1.cache_size=-16384").arg(schema), {path});
     } catch (...) {
         detach(table);
         throw;

@@ -40,6 +40,9 @@ public:
     // The keyed table's .PX file beside its .DB file, found without regard to case.
     QString indexFilePath(const TableSchema& table) const;
     static QString schemaName(const TableSchema& table);
+    // Counts the attachments made so far: a table file attached again (a
+    // replaced file) is told by a new number.
+    quint64 attachments() const { return m_attachments; }
     // "db_tevrak"."Tevrak"
     static QString qualifiedName(const TableSchema& table);
 
@@ -135,6 +138,7 @@ private:
         quint64 inode = 0;
     };
     QHash<QString, AttachedFile> m_attached; // schema name -> attached file
+    quint64 m_attachments = 0;
 };
 
 // The busy wait before a locked table file is reported, in milliseconds.

@@ -48,6 +48,45 @@ QByteArray keyLine(const QVector<QVariant>& row)
     return line + "\r\n";
 }
 
+bool isNumber(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The order of one key field's stored value against a line's text of it;
+// nullopt when the line's text is not the same kind of value.
+std::optional<int> compareField(const QVariant& value, const QByteArray& text)
+{
+    if (!value.isValid() || value.isNull())
+        return std::nullopt;
+    if (isNumber(value)) {
+        bool ok = false;
+        const qint64 stored = text.toLongLong(&ok);
+        if (!ok)
+            return std::nullopt;
+        const qint64 wanted = value.toLongLong();
+        return wanted < stored ? -1 : wanted > stored ? 1 : 0;
+    }
+    if (value.typeId() != QMetaType::QString || text.isEmpty())
+        return std::nullopt;
+    const QByteArray wanted = value.toString().toUtf8();
+    const QByteArray stored = platform::cp874::decode(text).toUtf8();
+    const int order =
+        std::memcmp(wanted.constData(), stored.constData(), size_t(qMin(wanted.size(), stored.size())));
+    if (order != 0)
+        return order < 0 ? -1 : 1;
+    return wanted.size() < stored.size() ? -1 : wanted.size() > stored.size() ? 1 : 0;
+}
+
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -82,6 +121,40 @@ std::optional<QByteArray> PrimaryIndexFile::withKeyAt(const QByteArray& contents
     result.append(line);
     result.append(contents.constData() + at, contents.size() - at);
     return result;
+}
+
+std::optional<qint64> PrimaryIndexFile::keysBefore(const QByteArray& contents, const QVector<QVariant>& key)
+{
+    // Where each key line starts (the field names' line left out).
+    QList<qsizetype> starts;
+    starts.reserve(contents.size() / 12);
+    for (qsizetype at = contents.indexOf('\n'); at >= 0 && at + 1 < contents.size();
+         at = contents.indexOf('\n', at + 1))
+        starts.append(at + 1);
+    qint64 low = 0;
+    qint64 high = starts.size();
+    while (low < high) {
+        const qint64 middle = (low + high) / 2;
+        const qsizetype start = starts[middle];
+        const qsizetype end = contents.indexOf('\r', start);
+        if (end < 0)
+            return std::nullopt;
+        const QList<QByteArray> fields = contents.mid(start, end - start).split('\t');
+        if (fields.size() != key.size())
+            return std::nullopt;
+        int order = 0;
+        for (int i = 0; i < key.size() && order == 0; ++i) {
+            const std::optional<int> field = compareField(key[i], fields[i]);
+            if (!field)
+                return std::nullopt;
+            order = *field;
+        }
+        if (order > 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
 }
 
 qint32 PrimaryIndexFile::fingerprint(const QByteArray& contents)

@@ -27,6 +27,12 @@ public:
     static std::optional<QByteArray> withKeyAt(const QByteArray& contents, qint64 position,
                                                const QVector<QVariant>& key);
 
+    // The number of key lines of `contents` that come before `key` in the
+    // engine's order (numbers before texts, texts by their UTF-8 bytes), found
+    // by halving; nullopt when a line met on the way is not a plain text and
+    // number key.
+    static std::optional<qint64> keysBefore(const QByteArray& contents, const QVector<QVariant>& key);
+
     // A 32-bit fingerprint of the file's bytes (CRC-32).
     static qint32 fingerprint(const QByteArray& contents);
 

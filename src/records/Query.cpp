@@ -132,10 +132,12 @@ void Query::open()
     };
     ResultRows rows;
     QList<FieldDef> resultColumns;
-    if (standsInside(ordered)) {
-        rows = ResultRows::paged(m_connection, ordered, m_param, files, &resultColumns);
-    } else if (ordered != text && standsInside(text)) {
-        rows = ResultRows::paged(m_connection, text, m_param, files, &resultColumns);
+    // Counting the rows needs no order.
+    const QString count = QStringLiteral("SELECT count(*) FROM (\n%1\n)").arg(text);
+    if (standsInside(ordered) && standsInside(text)) {
+        rows = ResultRows::paged(m_connection, ordered, count, m_param, files, &resultColumns);
+    } else if (standsInside(text)) {
+        rows = ResultRows::paged(m_connection, text, count, m_param, files, &resultColumns);
     } else {
         DatabaseConnection::Statement statement(m_connection, text, files);
         statement.bindNamed(":prm", m_param);

@@ -13,12 +13,16 @@ constexpr int keptBlocks = 64;
 // A run of blocks read in turn is read in growing steps, so that stepping
 // through a whole result restarts its statement only a few times.
 constexpr int longestStep = 16;
+// The first read: a result this small is read whole at once, uncounted.
+constexpr int firstBlocks = 8;
 
 } // namespace
 
 struct ResultRows::Pager {
     DatabaseConnection* connection = nullptr;
-    QString select;
+    // A block's statement: before + " LIMIT n OFFSET m" + after.
+    QString before;
+    QString after;
     QVariant param;
     QStringList files;
     int count = 0;
@@ -30,13 +34,22 @@ struct ResultRows::Pager {
     ResultSet read(int firstBlock, int blockCount)
     {
         DatabaseConnection::Statement statement(*connection,
-                                                QStringLiteral("SELECT * FROM (\n%1\n) LIMIT %2 OFFSET %3")
-                                                    .arg(select)
-                                                    .arg(qint64(blockCount) * blockRows)
-                                                    .arg(qint64(firstBlock) * blockRows),
+                                                before +
+                                                    QStringLiteral(" LIMIT %1 OFFSET %2")
+                                                        .arg(qint64(blockCount) * blockRows)
+                                                        .arg(qint64(firstBlock) * blockRows) +
+                                                    after,
                                                 files);
         statement.bindNamed(":prm", param);
         return statement.fetchAll();
+    }
+
+    int counted(const QString& count)
+    {
+        DatabaseConnection::Statement counting(*connection, count, files);
+        counting.bindNamed(":prm", param);
+        const ResultSet result = counting.fetchAll();
+        return result.rows.isEmpty() ? 0 : int(result.rows.first().value(0).toLongLong());
     }
 
     void keep(int firstBlock, QList<QVector<QVariant>>& rows)
@@ -69,27 +82,39 @@ struct ResultRows::Pager {
 
 ResultRows::ResultRows(QList<QVector<QVariant>> rows) : m_whole(std::move(rows)) {}
 
-ResultRows ResultRows::paged(DatabaseConnection& connection, const QString& select, const QVariant& param,
-                             const QStringList& files, QList<FieldDef>* columns)
+ResultRows ResultRows::paged(DatabaseConnection& connection, const QString& select, const QString& count,
+                             const QVariant& param, const QStringList& files, QList<FieldDef>* columns)
 {
     auto pager = std::make_shared<Pager>();
     pager->connection = &connection;
-    pager->select = select;
+    pager->before = QStringLiteral("SELECT * FROM (\n%1\n)").arg(select);
     pager->param = param;
     pager->files = files;
-    ResultSet first = pager->read(0, 1);
+    // A small result is read whole with its first read; a larger one is counted.
+    ResultSet first = pager->read(0, firstBlocks);
     if (columns)
         *columns = first.columns;
-    if (first.rows.size() < blockRows) {
-        pager->count = int(first.rows.size());
-    } else {
-        DatabaseConnection::Statement count(
-            connection, QStringLiteral("SELECT count(*) FROM (\n%1\n)").arg(select), files);
-        count.bindNamed(":prm", param);
-        const ResultSet counted = count.fetchAll();
-        pager->count = counted.rows.isEmpty() ? 0 : int(counted.rows.first().value(0).toLongLong());
-    }
+    pager->count =
+        first.rows.size() < firstBlocks * blockRows ? int(first.rows.size()) : pager->counted(count);
     pager->keep(0, first.rows);
+    pager->lastBlockRead = -1; // the next read starts small wherever it is
+    ResultRows result;
+    result.m_pager = std::move(pager);
+    return result;
+}
+
+ResultRows ResultRows::pagedTable(DatabaseConnection& connection, const QString& table,
+                                  const QString& columns, const QString& order, int count,
+                                  const QStringList& files)
+{
+    auto pager = std::make_shared<Pager>();
+    pager->connection = &connection;
+    // The block's rowids are found in the index alone; only its own rows are read.
+    pager->before = QStringLiteral("SELECT %1 FROM %2 WHERE rowid IN (SELECT rowid FROM %2 %3")
+                        .arg(columns, table, order);
+    pager->after = QStringLiteral(") %1").arg(order);
+    pager->files = files;
+    pager->count = count;
     ResultRows result;
     result.m_pager = std::move(pager);
     return result;

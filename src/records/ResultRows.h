@@ -26,10 +26,16 @@ public:
     explicit ResultRows(QList<QVector<QVariant>> rows);
 
     // A paged result over `select` (a SELECT that can stand inside another;
-    // `:prm`, when it has it, bound to `param`). `columns` receives its
-    // columns. Raises the engine's error naming `files`.
-    static ResultRows paged(DatabaseConnection& connection, const QString& select, const QVariant& param,
-                            const QStringList& files, QList<FieldDef>* columns);
+    // `:prm`, when it has it, bound to `param`); `count` is a statement that
+    // counts its rows without ordering them. `columns` receives its columns.
+    // Raises the engine's error naming `files`.
+    static ResultRows paged(DatabaseConnection& connection, const QString& select, const QString& count,
+                            const QVariant& param, const QStringList& files, QList<FieldDef>* columns);
+    // A paged result of `count` rows: `columns` of `table` in `order` (an
+    // ORDER BY clause that ends with the rowid); its rows are read when first
+    // asked for.
+    static ResultRows pagedTable(DatabaseConnection& connection, const QString& table, const QString& columns,
+                                 const QString& order, int count, const QStringList& files);
 
     int size() const;
     bool isEmpty() const { return size() == 0; }

@@ -80,16 +80,14 @@ QString Table::indexFilePath() const
     return m_connection.indexFilePath(m_schema);
 }
 
-QString Table::rowSelect() const
+QString Table::rowColumns() const
 {
     QStringList columns;
     for (const FieldDef& field : m_schema.fields)
         columns << quoted(field.name);
     // The rowid comes last, after the fields the dataset shows.
     columns << QStringLiteral("rowid");
-    return QStringLiteral("SELECT %1 FROM %2%3")
-        .arg(columns.join(QLatin1Char(',')), DatabaseConnection::qualifiedName(m_schema),
-             orderClause(m_schema));
+    return columns.join(QLatin1Char(','));
 }
 
 qint64 Table::rowidAt(int row) const
@@ -156,11 +154,38 @@ int Table::positionOf(qint64 rowid)
     return counted.rows.isEmpty() ? 0 : int(counted.rows.first().value(0).toLongLong());
 }
 
-void Table::load(qint64 currentRowid)
+int Table::countRows(int addedHere)
+{
+    // Counting 100,000 rows reads the whole index: after a post of ours, with
+    // no other connection's change and the same file since the last count,
+    // the count is known.
+    const QString schema = DatabaseConnection::schemaName(m_schema);
+    DatabaseConnection::Statement version(m_connection, QStringLiteral("PRAGMA %1.data_version").arg(schema),
+                                          {filePath()});
+    const ResultSet read = version.fetchAll();
+    const CountStamp stamp{read.rows.isEmpty() ? -1 : read.rows.first().value(0).toLongLong(),
+                           m_connection.attachments()};
+    if (addedHere < 0 || m_countStamp.dataVersion < 0 || !(stamp == m_countStamp)) {
+        DatabaseConnection::Statement count(
+            m_connection,
+            QStringLiteral("SELECT count(*) FROM %1").arg(DatabaseConnection::qualifiedName(m_schema)),
+            {filePath()});
+        const ResultSet counted = count.fetchAll();
+        m_count = counted.rows.isEmpty() ? 0 : int(counted.rows.first().value(0).toLongLong());
+    } else {
+        m_count += addedHere;
+    }
+    m_countStamp = stamp;
+    return m_count;
+}
+
+void Table::load(qint64 currentRowid, int knownPosition, int addedHere)
 {
     m_connection.attach(m_schema);
-    ResultRows rows = ResultRows::paged(m_connection, rowSelect(), {}, {filePath()}, nullptr);
-    const int current = positionOf(currentRowid);
+    ResultRows rows =
+        ResultRows::pagedTable(m_connection, DatabaseConnection::qualifiedName(m_schema), rowColumns(),
+                               orderClause(m_schema).trimmed(), countRows(addedHere), {filePath()});
+    const int current = knownPosition >= 0 ? knownPosition : positionOf(currentRowid);
     if (state() == State::Inactive)
         setState(State::Browse);
     setResult(m_schema.fields, std::move(rows), current);
@@ -405,33 +430,34 @@ qint64 Table::insertPending()
     return sqlite3_last_insert_rowid(m_connection.handle());
 }
 
-QByteArray Table::indexContentsWithRow(qint64 rowid)
+QByteArray Table::indexContentsWithRow(qint64 rowid, int& position)
 {
     // The .PX as it stands, when in step, gets the new key's line at its
     // place; otherwise it is made anew from the rows.
     const std::optional<QByteArray> current = PrimaryIndexFile::read(indexFilePath());
     if (current && PrimaryIndexFile::fingerprint(*current) == m_connection.storedIndexFingerprint(m_schema)) {
-        const QString table = DatabaseConnection::qualifiedName(m_schema);
         QStringList key;
-        QStringList marks;
-        for (const QString& field : m_schema.primaryKey) {
+        for (const QString& field : m_schema.primaryKey)
             key << quoted(field);
-            marks << QStringLiteral("k.") + quoted(field);
-        }
-        DatabaseConnection::Statement place(
+        DatabaseConnection::Statement read(
             m_connection,
-            QStringLiteral(
-                "SELECT %1, (SELECT count(*) FROM %2 WHERE (%3) < (%4)) FROM %2 AS k WHERE k.rowid=?1")
-                .arg(marks.join(QLatin1Char(',')), table, key.join(QLatin1Char(',')),
-                     marks.join(QLatin1Char(','))),
+            QStringLiteral("SELECT %1 FROM %2 WHERE rowid=?1")
+                .arg(key.join(QLatin1Char(',')), DatabaseConnection::qualifiedName(m_schema)),
             {filePath()});
-        place.bind(1, rowid);
-        ResultSet found = place.fetchAll();
+        read.bind(1, rowid);
+        const ResultSet found = read.fetchAll();
         if (!found.rows.isEmpty()) {
-            QVector<QVariant> keyValues = found.rows.first();
-            const qint64 position = keyValues.takeLast().toLongLong();
-            if (const auto contents = PrimaryIndexFile::withKeyAt(*current, position, keyValues))
-                return *contents;
+            const QVector<QVariant>& keyValues = found.rows.first();
+            // The line of a key unlike the others makes the file anew.
+            const std::optional<qint64> before = PrimaryIndexFile::keysBefore(*current, keyValues);
+            if (before) {
+                if (const auto contents = PrimaryIndexFile::withKeyAt(*current, *before, keyValues)) {
+                    // The table is listed in key order: the row's place too.
+                    if (m_schema.orderFields == m_schema.primaryKey)
+                        position = int(*before);
+                    return *contents;
+                }
+            }
         }
     }
     return m_connection.indexFileContents(m_schema);
@@ -451,11 +477,12 @@ void Table::post()
     const QString path = filePath();
     m_connection.attach(m_schema);
     qint64 rowid = -1;
+    int position = -1;
     const auto updates = m_connection.commitInStep({path}, [&] {
         rowid = insertPending();
         QList<DatabaseConnection::IndexFileUpdate> indexes;
         if (m_schema.hasPrimaryIndex())
-            indexes.append({&m_schema, indexContentsWithRow(rowid)});
+            indexes.append({&m_schema, indexContentsWithRow(rowid, position)});
         return indexes;
     }); // committed to the file on return (synchronous=FULL)
     m_pending.clear();
@@ -477,7 +504,7 @@ void Table::post()
         throw savedBut(error);
     }
     try {
-        load(rowid);
+        load(rowid, position, 1);
     } catch (const Error& error) {
         throw savedBut(error);
     }

@@ -77,18 +77,31 @@ public:
 private:
     void requireInsert(const QString& field) const;
     void assign(int column, const QVariant& stored);
-    void load(qint64 currentRowid);
-    QString rowSelect() const;
+    // Reads the rows again; `currentRowid` becomes the current row, at
+    // `knownPosition` when the caller knows its place. `addedHere`: the rows
+    // this connection added since the last reading (-1: unknown).
+    void load(qint64 currentRowid, int knownPosition = -1, int addedHere = -1);
+    int countRows(int addedHere);
+    QString rowColumns() const;
     qint64 rowidAt(int row) const;
     // The place of the row in the table's order.
     int positionOf(qint64 rowid);
     std::unique_ptr<DatabaseConnection::Statement> insertStatement();
     qint64 insertPending();
-    QByteArray indexContentsWithRow(qint64 rowid);
+    // The .PX contents with the stored row's key added; `position` gets the
+    // row's place in the table's order when that is found on the way.
+    QByteArray indexContentsWithRow(qint64 rowid, int& position);
 
     const TableSchema& m_schema;
     std::unique_ptr<DatabaseConnection::Statement> m_insert; // while replacing rows
     bool m_replacing = false;
+    struct CountStamp {
+        qint64 dataVersion = -1;
+        quint64 attachment = 0;
+        bool operator==(const CountStamp&) const = default;
+    };
+    CountStamp m_countStamp;
+    int m_count = 0;
 };
 
 } // namespace tevrak::records

@@ -188,8 +188,7 @@ void TransferJob::run()
     InputBlock block(m_mainWindow);
     m_log.started();
     try {
-        exportClaims();
-        exportExpenses();
+        exportTables();
         packPhotographs();
     } catch (const Error& error) {
         m_log.finished(false, error.message());
@@ -207,6 +206,12 @@ void TransferJob::run()
     else
         platform::dialogs().showMessage(
             {platform::applicationTitle(), failedMessage(m_failure), platform::MessageIcon::Error});
+}
+
+void TransferJob::exportTables()
+{
+    exportClaims();
+    exportExpenses();
 }
 
 void TransferJob::exportClaims()
