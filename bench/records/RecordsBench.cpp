@@ -8,6 +8,7 @@
 //   startup    - the main window created and shown
 // TEVRAK_ROOT must name a scratch drive C: folder. Lines "name ours_ms floor_ms".
 
+#include "archive/ArchivePage.h"
 #include "mainwindow/PictureU.h"
 #include "mainwindow/ProgramValues.h"
 #include "mainwindow/SharedForms.h"
@@ -28,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -35,6 +37,7 @@
 #include <cstdio>
 #include <functional>
 #include <random>
+#include <dirent.h>
 #include <sqlite3.h>
 
 using namespace tevrak;
@@ -432,6 +435,53 @@ int startup()
     return 0;
 }
 
+// Tab 2 with N claim folders in c:\picture: the folder list shown, and the
+// eighth character of a claim number typed. Floor: reading the folder's names.
+int folders(int count, int rounds)
+{
+    const QString inbox = platform::localPath(platform::paths::inbox);
+    QDir().mkpath(inbox);
+    if (QDir(inbox).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() != count)
+        for (int i = 0; i < count; ++i)
+            QDir().mkpath(inbox + QStringLiteral("/%1").arg(10000000 + i * 7));
+    QWidget window;
+    window.resize(900, 700);
+    auto* tab = new QWidget(&window);
+    tab->resize(900, 700);
+    auto* page = new archive::ArchivePage(tab);
+    window.show();
+    QApplication::processEvents();
+    auto* list = control<QListWidget>(tab, "ListBox2");
+    auto* edit = control<QLineEdit>(tab, "Edit6");
+    std::vector<double> shown, found, floorList;
+    for (int round = 0; round < rounds; ++round) {
+        qint64 start = clock_.nsecsElapsed();
+        page->TabSheet2Show();
+        list->viewport()->repaint();
+        shown.push_back(ms(clock_.nsecsElapsed() - start));
+        const QString claim = QString::number(10000000 + (count / 2) * 7);
+        edit->setText(claim.left(7));
+        start = clock_.nsecsElapsed();
+        edit->insert(claim.right(1));
+        found.push_back(ms(clock_.nsecsElapsed() - start));
+        edit->clear();
+        QElapsedTimer timer;
+        timer.start();
+        QStringList names;
+        if (DIR* dir = ::opendir(QFile::encodeName(inbox).constData())) {
+            while (const dirent* entry = ::readdir(dir))
+                if (entry->d_type == DT_DIR && entry->d_name[0] != '.')
+                    names << QString::fromLocal8Bit(entry->d_name);
+            ::closedir(dir);
+        }
+        names.sort();
+        floorList.push_back(ms(timer.nsecsElapsed()));
+    }
+    report("folder_list", median(shown), median(floorList));
+    report("claim_8th_char", median(found), 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -453,6 +503,8 @@ int main(int argc, char** argv)
         return search(rounds);
     if (mode == QLatin1String("startup"))
         return startup();
-    std::fprintf(stderr, "usage: %s make N | export | save [rounds] | search [rounds] | startup\n", argv[0]);
+    if (mode == QLatin1String("folders"))
+        return folders(args.value(2).toInt(), qMax(1, args.value(3, QStringLiteral("5")).toInt()));
+    std::fprintf(stderr, "usage: %s make N | export | save [rounds] | search [rounds] | startup | folders N [rounds]\n", argv[0]);
     return 2;
 }
