@@ -35,9 +35,9 @@
 #include <QTableView>
 #include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <functional>
 #include <random>
-#include <dirent.h>
 #include <sqlite3.h>
 
 using namespace tevrak;
@@ -505,6 +505,9 @@ int main(int argc, char** argv)
         return startup();
     if (mode == QLatin1String("folders"))
         return folders(args.value(2).toInt(), qMax(1, args.value(3, QStringLiteral("5")).toInt()));
-    std::fprintf(stderr, "usage: %s make N | export | save [rounds] | search [rounds] | startup | folders N [rounds]\n", argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s make N | export | save [rounds] | search [rounds] | startup | folders N [rounds]\n",
+        argv[0]);
     return 2;
 }
