@@ -88,20 +88,20 @@ void copyExpenseRow(const Query& from, Table& to)
     }
 }
 
-// Empties the export table and fills it with the query's rows; the keys of the rows copied.
+// Replaces the export table's rows by the query's rows, in one transaction;
+// the keys of the rows copied.
 QList<RowKey> fillExportTable(Query& rows, Table& exportTable, void (*copyRow)(const Query&, Table&))
 {
     QList<RowKey> keys;
     exportTable.close();
-    exportTable.empty();
-    exportTable.open();
-    for (rows.first(); !rows.eof(); rows.next()) {
-        exportTable.append();
-        copyRow(rows, exportTable);
-        exportTable.post();
-        keys.append({rows.asText(QStringLiteral("Claimno")), rows.asInteger(QStringLiteral("Seq"))});
-    }
-    exportTable.close();
+    exportTable.replaceRows([&] {
+        for (rows.first(); !rows.eof(); rows.next()) {
+            exportTable.append();
+            copyRow(rows, exportTable);
+            exportTable.post();
+            keys.append({rows.asText(QStringLiteral("Claimno")), rows.asInteger(QStringLiteral("Seq"))});
+        }
+    });
     return keys;
 }
 
@@ -144,8 +144,7 @@ void TransferJob::run()
     platform::InputBlock block(m_mainWindow);
     m_log.started();
     try {
-        exportClaims();
-        exportExpenses();
+        exportTables();
         packPhotographs();
     } catch (const Error& error) {
         m_log.finished(false, error.message());
@@ -161,8 +160,14 @@ void TransferJob::run()
         platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Transfer Complete"),
                                          platform::MessageIcon::Information});
     else
-        platform::dialogs().showMessage({platform::applicationTitle(), failedMessage(m_failure),
-                                         platform::MessageIcon::Error});
+        platform::dialogs().showMessage(
+            {platform::applicationTitle(), failedMessage(m_failure), platform::MessageIcon::Error});
+}
+
+void TransferJob::exportTables()
+{
+    exportClaims();
+    exportExpenses();
 }
 
 void TransferJob::exportClaims()
@@ -203,7 +208,9 @@ bool TransferJob::exchange()
     ServerCopyMerge merger;
     login->session().ReadTimeout = ExchangeReadTimeout;
     login->session().Merger = &merger;
-    login->session().OnFileSent = [this](const QString& name, quint64 bytes) { m_log.fileSent(name, qint64(bytes)); };
+    login->session().OnFileSent = [this](const QString& name, quint64 bytes) {
+        m_log.fileSent(name, qint64(bytes));
+    };
     login->session().OnFileReceived = [this](const QString& name, quint64 bytes) {
         m_log.fileReceived(name, qint64(bytes));
     };

@@ -39,6 +39,9 @@ public:
     // the outbox raises tevrak::Error before anything is packed or sent, and
     // nothing is marked sent.
     void run();
+    // The job's first step alone: the unsent rows copied into the export
+    // tables and their files into the outbox.
+    void exportTables();
 
     // Bound in milliseconds on every wait for the server during the exchange.
     int ExchangeReadTimeout = 60000;

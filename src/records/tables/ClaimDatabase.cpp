@@ -61,27 +61,18 @@ int ClaimDatabase::markSent(const QString& table, const QList<RowKey>& keys)
     m_connection.attach(*schema);
     const QStringList files{m_connection.filePath(*schema)};
     int changed = 0;
-    m_connection.exec(QStringLiteral("BEGIN"), files);
-    try {
-        DatabaseConnection::Statement update(
-            m_connection,
-            QStringLiteral("UPDATE %1 SET \"Send\"=1 WHERE \"Claimno\"=?1 AND \"Seq\"=?2")
-                .arg(DatabaseConnection::qualifiedName(*schema)),
-            files);
-        for (const RowKey& key : keys) {
-            update.bind(1, key.claimno);
-            update.bind(2, key.seq);
-            changed += update.run();
-        }
-        m_connection.exec(QStringLiteral("COMMIT"), files);
-    } catch (...) {
-        try {
-            m_connection.exec(QStringLiteral("ROLLBACK"), files);
-        } catch (const Error&) {
-            // the transaction is already gone
-        }
-        throw;
+    DatabaseConnection::Transaction transaction(m_connection, files);
+    DatabaseConnection::Statement update(
+        m_connection,
+        QStringLiteral("UPDATE %1 SET \"Send\"=1 WHERE \"Claimno\"=?1 AND \"Seq\"=?2")
+            .arg(DatabaseConnection::qualifiedName(*schema)),
+        files);
+    for (const RowKey& key : keys) {
+        update.bind(1, key.claimno);
+        update.bind(2, key.seq);
+        changed += update.run();
     }
+    transaction.commit();
     return changed;
 }
 

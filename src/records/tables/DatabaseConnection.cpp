@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
+#include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -107,10 +108,8 @@ QString DatabaseConnection::indexFilePath(const TableSchema& table) const
     return dir.filePath(wanted);
 }
 
-void DatabaseConnection::rewriteIndexFile(const TableSchema& table)
+QByteArray DatabaseConnection::indexFileContents(const TableSchema& table)
 {
-    if (!table.hasPrimaryIndex())
-        return;
     QStringList key;
     for (const QString& field : table.primaryKey)
         key << QLatin1Char('"') + field + QLatin1Char('"');
@@ -118,8 +117,72 @@ void DatabaseConnection::rewriteIndexFile(const TableSchema& table)
         *this,
         QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(key.join(QLatin1Char(',')), qualifiedName(table)),
         {filePath(table)});
-    PrimaryIndexFile::write(indexFilePath(table),
-                            PrimaryIndexFile::contents(table.primaryKey, select.fetchAll().rows));
+    return PrimaryIndexFile::contents(table.primaryKey, select.fetchAll().rows);
+}
+
+qint32 DatabaseConnection::storedIndexFingerprint(const TableSchema& table)
+{
+    Statement read(*this, QStringLiteral("PRAGMA %1.user_version").arg(schemaName(table)), {filePath(table)});
+    const ResultSet result = read.fetchAll();
+    return result.rows.isEmpty() ? 0 : qint32(result.rows.first().value(0).toLongLong());
+}
+
+QList<DatabaseConnection::IndexFileUpdate>
+DatabaseConnection::commitInStep(const QStringList& files,
+                                 const std::function<QList<IndexFileUpdate>()>& change)
+{
+    Transaction transaction(*this, files);
+    const QList<IndexFileUpdate> updates = change();
+    for (const IndexFileUpdate& update : updates)
+        exec(QStringLiteral("PRAGMA %1.user_version=%2")
+                 .arg(schemaName(*update.table))
+                 .arg(PrimaryIndexFile::fingerprint(update.contents)),
+             {filePath(*update.table)});
+    transaction.commit();
+    return updates;
+}
+
+void DatabaseConnection::writeIndexFiles(const QList<IndexFileUpdate>& updates)
+{
+    for (const IndexFileUpdate& update : updates)
+        PrimaryIndexFile::write(indexFilePath(*update.table), update.contents);
+}
+
+void DatabaseConnection::rewriteIndexFile(const TableSchema& table)
+{
+    if (!table.hasPrimaryIndex())
+        return;
+    writeIndexFiles(commitInStep({filePath(table)}, [&] {
+        return QList<IndexFileUpdate>{{&table, indexFileContents(table)}};
+    }));
+}
+
+void DatabaseConnection::keepIndexFileInStep(const TableSchema& table)
+{
+    if (!table.hasPrimaryIndex())
+        return;
+    const std::optional<QByteArray> current = PrimaryIndexFile::read(indexFilePath(table));
+    if (current && PrimaryIndexFile::fingerprint(*current) == storedIndexFingerprint(table))
+        return;
+    rewriteIndexFile(table);
+}
+
+DatabaseConnection::Transaction::Transaction(DatabaseConnection& connection, const QStringList& files)
+    : m_connection(connection), m_files(files)
+{
+    m_connection.exec(QStringLiteral("BEGIN"), m_files);
+}
+
+DatabaseConnection::Transaction::~Transaction()
+{
+    if (m_open)
+        sqlite3_exec(m_connection.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void DatabaseConnection::Transaction::commit()
+{
+    m_connection.exec(QStringLiteral("COMMIT"), m_files);
+    m_open = false;
 }
 
 QString DatabaseConnection::schemaName(const TableSchema& table)
@@ -163,6 +226,12 @@ void DatabaseConnection::attach(const TableSchema& table)
         throw Error(
             QStringLiteral("Table does not exist: %1 (the file holds no table %2)").arg(path, table.name));
     }
+    try {
+        keepIndexFileInStep(table);
+    } catch (...) {
+        detach(table); // looked at again by the next use
+        throw;
+    }
 }
 
 void DatabaseConnection::attachIfPossible(const QList<const TableSchema*>& tables)
@@ -190,10 +259,13 @@ void DatabaseConnection::attachFile(const TableSchema& table, const QString& pat
     AttachedFile attached{path, 0, 0};
     fileIdentity(path, attached.device, attached.inode);
     m_attached.insert(schema, attached);
+    ++m_attachments;
     try {
         // Every committed row is in the table file itself, on the disk.
         exec(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(schema), {path});
         exec(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(schema), {path});
+        // Room for a table of 100,000 rows and its index (16 MB at most).
+        exec(QStringLiteral("PRAGMA %1.cache_size=-16384").arg(schema), {path});
     } catch (...) {
         detach(table);
         throw;

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -39,6 +40,9 @@ public:
     // The keyed table's .PX file beside its .DB file, found without regard to case.
     QString indexFilePath(const TableSchema& table) const;
     static QString schemaName(const TableSchema& table);
+    // Counts the attachments made so far: a table file attached again (a
+    // replaced file) is told by a new number.
+    quint64 attachments() const { return m_attachments; }
     // "db_tevrak"."Tevrak"
     static QString qualifiedName(const TableSchema& table);
 
@@ -74,7 +78,44 @@ public:
         QStringList m_files;
     };
 
-    // Writes the keyed table's .PX file from the keys of its rows.
+    // One transaction, rolled back unless commit() is
+    // called. Its errors name `files`.
+    class Transaction {
+    public:
+        Transaction(DatabaseConnection& connection, const QStringList& files);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void commit(); // on the disk when it returns (synchronous=FULL)
+
+    private:
+        DatabaseConnection& m_connection;
+        QStringList m_files;
+        bool m_open = true;
+    };
+
+    // --- keeping a keyed table's .PX file in step with its rows ---------------
+    // The table file keeps, in its header's user version, the fingerprint of
+    // the .PX contents that belong to its rows; it changes in the transaction
+    // that changes the rows. The .PX file is written after that commits, so a
+    // crash between the two leaves a .PX whose fingerprint differs: when the
+    // table is attached such a file (or a missing one) is written anew from
+    // the table's rows, never trusted.
+    struct IndexFileUpdate {
+        const TableSchema* table = nullptr;
+        QByteArray contents;
+    };
+    // Runs `change` in one transaction; the .PX contents it returns are
+    // fingerprinted in the same transaction. Returns them, once committed,
+    // for writeIndexFiles().
+    QList<IndexFileUpdate> commitInStep(const QStringList& files,
+                                        const std::function<QList<IndexFileUpdate>()>& change);
+    void writeIndexFiles(const QList<IndexFileUpdate>& updates);
+    // The keyed table's .PX contents as its rows give them.
+    QByteArray indexFileContents(const TableSchema& table);
+    // The fingerprint of the .PX contents that the table file keeps.
+    qint32 storedIndexFingerprint(const TableSchema& table);
+    // Writes the keyed table's .PX file from the keys of its rows, in step.
     void rewriteIndexFile(const TableSchema& table);
 
     // Runs one statement without parameters.
@@ -85,6 +126,8 @@ public:
 
 private:
     void attachFile(const TableSchema& table, const QString& path);
+    // Rewrites the .PX file of a keyed table when it is missing or out of step.
+    void keepIndexFileInStep(const TableSchema& table);
     void detach(const TableSchema& table);
 
     sqlite3* m_db = nullptr;
@@ -95,6 +138,7 @@ private:
         quint64 inode = 0;
     };
     QHash<QString, AttachedFile> m_attached; // schema name -> attached file
+    quint64 m_attachments = 0;
 };
 
 // The busy wait before a locked table file is reported, in milliseconds.

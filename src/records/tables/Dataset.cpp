@@ -150,7 +150,7 @@ void Dataset::close()
     if (!isOpen())
         return;
     m_state = State::Inactive;
-    m_rows.clear();
+    m_rows = ResultRows();
     m_pending.clear();
     m_row = -1;
     m_eof = true;
@@ -158,7 +158,7 @@ void Dataset::close()
     emit currentChanged();
 }
 
-void Dataset::setResult(const QList<FieldDef>& columns, QList<QVector<QVariant>> rows, int current)
+void Dataset::setResult(const QList<FieldDef>& columns, ResultRows rows, int current)
 {
     m_columns = columns;
     m_columnIndex.clear();
@@ -261,7 +261,7 @@ QVariant Dataset::currentValue(int column) const
         return m_pending.value(column);
     if (m_row < 0 || m_row >= m_rows.size())
         return {};
-    return m_rows[m_row].value(column);
+    return m_rows.at(m_row).value(column);
 }
 
 bool Dataset::isBlank(const QString& field) const
@@ -313,7 +313,7 @@ QString Dataset::displayText(int row, const QString& field) const
     const int column = columnIndex(field);
     if (!isOpen() || column < 0 || row < 0 || row >= m_rows.size())
         return {};
-    return values::toText(m_rows[row].value(column), m_columns[column].type);
+    return values::toText(m_rows.at(row).value(column), m_columns[column].type);
 }
 
 } // namespace tevrak::records

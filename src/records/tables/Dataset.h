@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/tables/ResultRows.h"
 #include "records/tables/TableSchema.h"
 
 #include <QDate>
@@ -17,8 +18,8 @@ class DatabaseConnection;
 // What every dataset of the claim database offers: open and close, moving
 // through the rows of its open result, and reading fields by name.
 //
-// A dataset reads its whole result when it is opened (the claim tables are
-// small); nothing stays locked between calls, so the table files can be
+// A dataset reads the rows of its result as they are asked for (see
+// ResultRows); nothing stays locked between calls, so the table files can be
 // copied at any time. Field names are matched without regard to case.
 //
 // Blank (null) fields read as 0, 0.0, "", false and the zero date
@@ -85,7 +86,7 @@ protected:
     Dataset(DatabaseConnection& connection, const QString& name);
 
     // Replaces the open result and makes `current` the current row.
-    void setResult(const QList<FieldDef>& columns, QList<QVector<QVariant>> rows, int current);
+    void setResult(const QList<FieldDef>& columns, ResultRows rows, int current);
     void setState(State state) { m_state = state; }
     int columnIndex(const QString& field) const; // -1 when unknown
     int requireColumn(const QString& field) const;
@@ -96,7 +97,7 @@ protected:
 
     DatabaseConnection& m_connection;
     QList<FieldDef> m_columns;
-    QList<QVector<QVariant>> m_rows;
+    ResultRows m_rows;
     QVector<QVariant> m_pending; // the new record in the Insert state
     int m_row = -1;
     bool m_eof = true;

@@ -65,6 +65,12 @@ void buildTable(const TableSchema& table, const QString& scratch, const QString&
                         target);
             }
         }
+        if (table.hasPrimaryIndex())
+            // The fingerprint of the empty .PX file written beside it.
+            execute(db,
+                    QStringLiteral("PRAGMA user_version=%1")
+                        .arg(PrimaryIndexFile::fingerprint(PrimaryIndexFile::contents(table.primaryKey, {}))),
+                    target);
         execute(db, QStringLiteral("COMMIT"), target);
     } catch (...) {
         sqlite3_close_v2(db);

@@ -4,7 +4,6 @@
 #include "records/tables/DatabaseConnection.h"
 
 #include <QRegularExpression>
-#include <optional>
 #include <sqlite3.h>
 
 namespace tevrak::records {
@@ -119,21 +118,35 @@ void Query::open()
             ordered =
                 QStringLiteral("SELECT * FROM (\n%1\n) ORDER BY %2").arg(text, order.join(QLatin1Char(',')));
     }
-    std::optional<DatabaseConnection::Statement> statement;
-    if (ordered != text) {
+    // Read a page at a time when the text can stand inside another select;
+    // otherwise (a closing semicolon, say) it runs as written, in the
+    // engine's order, and is read whole.
+    const auto standsInside = [&](const QString& select) {
         try {
-            statement.emplace(m_connection, ordered, files);
+            DatabaseConnection::Statement probe(m_connection,
+                                                QStringLiteral("SELECT * FROM (\n%1\n)").arg(select), files);
+            return true;
         } catch (const Error&) {
-            // The text cannot stand inside another select (a closing
-            // semicolon, say): it runs as written, in the engine's order.
+            return false;
         }
+    };
+    ResultRows rows;
+    QList<FieldDef> resultColumns;
+    // Counting the rows needs no order.
+    const QString count = QStringLiteral("SELECT count(*) FROM (\n%1\n)").arg(text);
+    if (standsInside(ordered) && standsInside(text)) {
+        rows = ResultRows::paged(m_connection, ordered, count, m_param, files, &resultColumns);
+    } else if (standsInside(text)) {
+        rows = ResultRows::paged(m_connection, text, count, m_param, files, &resultColumns);
+    } else {
+        DatabaseConnection::Statement statement(m_connection, text, files);
+        statement.bindNamed(":prm", m_param);
+        ResultSet result = statement.fetchAll();
+        resultColumns = result.columns;
+        rows = ResultRows(std::move(result.rows));
     }
-    if (!statement)
-        statement.emplace(m_connection, text, files);
-    statement->bindNamed(":prm", m_param);
-    ResultSet result = statement->fetchAll();
     setState(State::Browse);
-    setResult(result.columns, std::move(result.rows), 0);
+    setResult(resultColumns, std::move(rows), 0);
 }
 
 int Query::execute()
@@ -141,23 +154,30 @@ int Query::execute()
     m_connection.attachIfPossible(mentionedTables());
     const QStringList files = referencedFiles();
     int changed = 0;
-    bool readOnly = true;
-    {
-        DatabaseConnection::Statement statement(m_connection, joined(), files);
-        if (statement.hasParameter(":prm") && !m_param.isValid())
-            fail(QStringLiteral("No value for parameter prm"));
-        statement.bindNamed(":prm", m_param);
-        readOnly = sqlite3_stmt_readonly(statement.handle()) != 0;
-        changed = statement.run();
-    }
-    if (readOnly)
-        return 0;
-    // A statement that changed keyed rows keeps their index file in step.
-    for (const TableSchema* table : mentionedTables()) {
-        if (changed == 0 || !table->hasPrimaryIndex())
-            continue;
-        m_connection.rewriteIndexFile(*table);
-    }
+    // A statement that changes keyed rows keeps their index files in step,
+    // in the same transaction.
+    const auto updates = m_connection.commitInStep(files, [&] {
+        QList<DatabaseConnection::IndexFileUpdate> indexes;
+        bool readOnly = true;
+        {
+            DatabaseConnection::Statement statement(m_connection, joined(), files);
+            if (statement.hasParameter(":prm") && !m_param.isValid())
+                fail(QStringLiteral("No value for parameter prm"));
+            statement.bindNamed(":prm", m_param);
+            readOnly = sqlite3_stmt_readonly(statement.handle()) != 0;
+            changed = statement.run();
+        }
+        if (readOnly) {
+            changed = 0;
+            return indexes;
+        }
+        for (const TableSchema* table : mentionedTables()) {
+            if (changed > 0 && table->hasPrimaryIndex())
+                indexes.append({table, m_connection.indexFileContents(*table)});
+        }
+        return indexes;
+    });
+    m_connection.writeIndexFiles(updates);
     return changed;
 }
 

@@ -3,10 +3,13 @@
 #include "platform/Cp874.h"
 #include "platform/Error.h"
 #include "records/tables/DatabaseConnection.h"
+#include "records/tables/PrimaryIndexFile.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <sqlite3.h>
 
 namespace tevrak::records {
@@ -77,32 +80,115 @@ QString Table::indexFilePath() const
     return m_connection.indexFilePath(m_schema);
 }
 
-void Table::load(qint64 currentRowid)
+QString Table::rowColumns() const
 {
-    m_connection.attach(m_schema);
-    QStringList columns{QStringLiteral("rowid")};
+    QStringList columns;
     for (const FieldDef& field : m_schema.fields)
         columns << quoted(field.name);
-    DatabaseConnection::Statement select(m_connection,
-                                         QStringLiteral("SELECT %1 FROM %2%3")
-                                             .arg(columns.join(QLatin1Char(',')),
-                                                  DatabaseConnection::qualifiedName(m_schema),
-                                                  orderClause(m_schema)),
-                                         {filePath()});
-    ResultSet result = select.fetchAll();
-    QVector<qint64> rowids;
-    rowids.reserve(result.rows.size());
-    int current = 0;
-    for (QVector<QVariant>& row : result.rows) {
-        const qint64 rowid = row.takeFirst().toLongLong();
-        if (rowid == currentRowid)
-            current = int(rowids.size());
-        rowids << rowid;
+    // The rowid comes last, after the fields the dataset shows.
+    columns << QStringLiteral("rowid");
+    return columns.join(QLatin1Char(','));
+}
+
+qint64 Table::rowidAt(int row) const
+{
+    return m_rows.at(row).value(m_schema.fields.size(), qint64(-1)).toLongLong();
+}
+
+int Table::positionOf(qint64 rowid)
+{
+    if (rowid < 0)
+        return 0;
+    const QString table = DatabaseConnection::qualifiedName(m_schema);
+    const QStringList files{filePath()};
+    QStringList order;
+    for (const QString& field : m_schema.orderFields)
+        order << quoted(field);
+    QVector<QVariant> values;
+    if (!order.isEmpty()) {
+        DatabaseConnection::Statement read(
+            m_connection,
+            QStringLiteral("SELECT %1 FROM %2 WHERE rowid=?1").arg(order.join(QLatin1Char(',')), table),
+            files);
+        read.bind(1, rowid);
+        const ResultSet found = read.fetchAll();
+        if (found.rows.isEmpty())
+            return 0;
+        values = found.rows.first();
     }
-    m_rowids = rowids;
+    const bool anyBlank = std::any_of(values.cbegin(), values.cend(), [](const QVariant& value) {
+        return !value.isValid() || value.isNull();
+    });
+    QString sql;
+    if (anyBlank) {
+        // Rare (a key field left blank by another program): counted the slow way.
+        sql = QStringLiteral("SELECT n - 1 FROM (SELECT rowid AS r, row_number() OVER (%1) AS n FROM %2) "
+                             "WHERE r=?%3")
+                  .arg(orderClause(m_schema).trimmed(), table)
+                  .arg(values.size() + 1);
+    } else {
+        // The rows before it in the order: a smaller key, and those whose
+        // first differing field is blank (blanks sort first).
+        QStringList marks;
+        for (int i = 0; i < values.size(); ++i)
+            marks << QStringLiteral("?%1").arg(i + 1);
+        order << QStringLiteral("rowid");
+        marks << QStringLiteral("?%1").arg(values.size() + 1);
+        QStringList counts{QStringLiteral("(SELECT count(*) FROM %1 WHERE (%2) < (%3))")
+                               .arg(table, order.join(QLatin1Char(',')), marks.join(QLatin1Char(',')))};
+        for (int k = 0; k < values.size(); ++k) {
+            QStringList same;
+            for (int i = 0; i < k; ++i)
+                same << QStringLiteral("%1=?%2").arg(order[i]).arg(i + 1);
+            same << QStringLiteral("%1 IS NULL").arg(order[k]);
+            counts << QStringLiteral("(SELECT count(*) FROM %1 WHERE %2)")
+                          .arg(table, same.join(QStringLiteral(" AND ")));
+        }
+        sql = QStringLiteral("SELECT ") + counts.join(QStringLiteral(" + "));
+    }
+    DatabaseConnection::Statement count(m_connection, sql, files);
+    for (int i = 0; i < values.size(); ++i)
+        count.bind(i + 1, values[i]);
+    count.bind(int(values.size()) + 1, rowid);
+    const ResultSet counted = count.fetchAll();
+    return counted.rows.isEmpty() ? 0 : int(counted.rows.first().value(0).toLongLong());
+}
+
+int Table::countRows(int addedHere)
+{
+    // Counting 100,000 rows reads the whole index: after a post of ours, with
+    // no other connection's change and the same file since the last count,
+    // the count is known.
+    const QString schema = DatabaseConnection::schemaName(m_schema);
+    DatabaseConnection::Statement version(m_connection, QStringLiteral("PRAGMA %1.data_version").arg(schema),
+                                          {filePath()});
+    const ResultSet read = version.fetchAll();
+    const CountStamp stamp{read.rows.isEmpty() ? -1 : read.rows.first().value(0).toLongLong(),
+                           m_connection.attachments()};
+    if (addedHere < 0 || m_countStamp.dataVersion < 0 || !(stamp == m_countStamp)) {
+        DatabaseConnection::Statement count(
+            m_connection,
+            QStringLiteral("SELECT count(*) FROM %1").arg(DatabaseConnection::qualifiedName(m_schema)),
+            {filePath()});
+        const ResultSet counted = count.fetchAll();
+        m_count = counted.rows.isEmpty() ? 0 : int(counted.rows.first().value(0).toLongLong());
+    } else {
+        m_count += addedHere;
+    }
+    m_countStamp = stamp;
+    return m_count;
+}
+
+void Table::load(qint64 currentRowid, int knownPosition, int addedHere)
+{
+    m_connection.attach(m_schema);
+    ResultRows rows =
+        ResultRows::pagedTable(m_connection, DatabaseConnection::qualifiedName(m_schema), rowColumns(),
+                               orderClause(m_schema).trimmed(), countRows(addedHere), {filePath()});
+    const int current = knownPosition >= 0 ? knownPosition : positionOf(currentRowid);
     if (state() == State::Inactive)
         setState(State::Browse);
-    setResult(m_schema.fields, std::move(result.rows), current);
+    setResult(m_schema.fields, std::move(rows), current);
 }
 
 void Table::open()
@@ -122,7 +208,7 @@ void Table::refresh()
     requireOpen();
     if (state() == State::Insert)
         return;
-    load(m_row >= 0 && m_row < m_rowids.size() ? m_rowids[m_row] : -1);
+    load(m_row >= 0 && m_row < m_rows.size() ? rowidAt(m_row) : -1);
 }
 
 void Table::append()
@@ -314,31 +400,91 @@ void Table::setBoolean(const QString& field, bool value)
     }
 }
 
-void Table::post()
+std::unique_ptr<DatabaseConnection::Statement> Table::insertStatement()
 {
-    if (state() != State::Insert)
-        fail(QStringLiteral("Dataset not in insert mode: there is no new record to save"));
-    const QString path = filePath();
-    m_connection.attach(m_schema);
     QStringList names;
     QStringList marks;
     for (const FieldDef& field : m_schema.fields) {
         names << quoted(field.name);
         marks << QStringLiteral("?");
     }
-    qint64 rowid = -1;
-    {
-        DatabaseConnection::Statement insert(m_connection,
-                                             QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                 .arg(DatabaseConnection::qualifiedName(m_schema),
-                                                      names.join(QLatin1Char(',')),
-                                                      marks.join(QLatin1Char(','))),
-                                             {path});
-        for (int i = 0; i < m_pending.size(); ++i)
-            insert.bind(i + 1, m_pending[i]);
-        insert.run(); // committed to the file on return (synchronous=FULL)
-        rowid = sqlite3_last_insert_rowid(m_connection.handle());
+    return std::make_unique<DatabaseConnection::Statement>(
+        m_connection,
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(DatabaseConnection::qualifiedName(m_schema), names.join(QLatin1Char(',')),
+                 marks.join(QLatin1Char(','))),
+        QStringList{filePath()});
+}
+
+qint64 Table::insertPending()
+{
+    std::unique_ptr<DatabaseConnection::Statement> single;
+    DatabaseConnection::Statement* insert = m_insert.get();
+    if (!insert) {
+        single = insertStatement();
+        insert = single.get();
     }
+    for (int i = 0; i < m_pending.size(); ++i)
+        insert->bind(i + 1, m_pending[i]);
+    insert->run();
+    return sqlite3_last_insert_rowid(m_connection.handle());
+}
+
+QByteArray Table::indexContentsWithRow(qint64 rowid, int& position)
+{
+    // The .PX as it stands, when in step, gets the new key's line at its
+    // place; otherwise it is made anew from the rows.
+    const std::optional<QByteArray> current = PrimaryIndexFile::read(indexFilePath());
+    if (current && PrimaryIndexFile::fingerprint(*current) == m_connection.storedIndexFingerprint(m_schema)) {
+        QStringList key;
+        for (const QString& field : m_schema.primaryKey)
+            key << quoted(field);
+        DatabaseConnection::Statement read(
+            m_connection,
+            QStringLiteral("SELECT %1 FROM %2 WHERE rowid=?1")
+                .arg(key.join(QLatin1Char(',')), DatabaseConnection::qualifiedName(m_schema)),
+            {filePath()});
+        read.bind(1, rowid);
+        const ResultSet found = read.fetchAll();
+        if (!found.rows.isEmpty()) {
+            const QVector<QVariant>& keyValues = found.rows.first();
+            // The line of a key unlike the others makes the file anew.
+            const std::optional<qint64> before = PrimaryIndexFile::keysBefore(*current, keyValues);
+            if (before) {
+                if (const auto contents = PrimaryIndexFile::withKeyAt(*current, *before, keyValues)) {
+                    // The table is listed in key order: the row's place too.
+                    if (m_schema.orderFields == m_schema.primaryKey)
+                        position = int(*before);
+                    return *contents;
+                }
+            }
+        }
+    }
+    return m_connection.indexFileContents(m_schema);
+}
+
+void Table::post()
+{
+    if (state() != State::Insert)
+        fail(QStringLiteral("Dataset not in insert mode: there is no new record to save"));
+    if (m_replacing) {
+        // One row of replaceRows(): its transaction, index file and reading follow.
+        insertPending();
+        m_pending.clear();
+        setState(State::Browse);
+        return;
+    }
+    const QString path = filePath();
+    m_connection.attach(m_schema);
+    qint64 rowid = -1;
+    int position = -1;
+    const auto updates = m_connection.commitInStep({path}, [&] {
+        rowid = insertPending();
+        QList<DatabaseConnection::IndexFileUpdate> indexes;
+        if (m_schema.hasPrimaryIndex())
+            indexes.append({&m_schema, indexContentsWithRow(rowid, position)});
+        return indexes;
+    }); // committed to the file on return (synchronous=FULL)
     m_pending.clear();
     setState(State::Browse);
     // The row is stored from here on: a failure of what follows must not read
@@ -348,7 +494,7 @@ void Table::post()
                          .arg(path, error.message()));
     };
     try {
-        writeIndexFile();
+        m_connection.writeIndexFiles(updates);
     } catch (const Error& error) {
         try {
             load(rowid);
@@ -358,7 +504,7 @@ void Table::post()
         throw savedBut(error);
     }
     try {
-        load(rowid);
+        load(rowid, position, 1);
     } catch (const Error& error) {
         throw savedBut(error);
     }
@@ -390,36 +536,80 @@ bool Table::locate(const QString& claimno, int seq)
     requireOpen();
     if (state() == State::Insert)
         fail(QStringLiteral("A new record is pending: save or cancel it first"));
-    const int claimColumn = requireColumn(QStringLiteral("Claimno"));
-    const int seqColumn = requireColumn(QStringLiteral("Seq"));
-    refresh();
-    for (int row = 0; row < m_rows.size(); ++row) {
-        if (m_rows[row].value(claimColumn).toString() == claimno &&
-            values::toInteger(m_rows[row].value(seqColumn), QStringLiteral("Seq")) == seq &&
-            !m_rows[row].value(seqColumn).isNull()) {
-            m_row = -1; // always report the move
-            moveTo(row);
-            return true;
-        }
+    requireColumn(QStringLiteral("Claimno"));
+    requireColumn(QStringLiteral("Seq"));
+    m_connection.attach(m_schema);
+    DatabaseConnection::Statement find(
+        m_connection,
+        QStringLiteral("SELECT rowid FROM %1 WHERE \"Claimno\"=?1 AND \"Seq\"=?2%3")
+            .arg(DatabaseConnection::qualifiedName(m_schema), orderClause(m_schema)),
+        {filePath()});
+    find.bind(1, claimno);
+    find.bind(2, seq);
+    const ResultSet found = find.fetchAll();
+    if (found.rows.isEmpty()) {
+        refresh();
+        return false;
     }
-    return false;
+    m_row = -1; // always report the move
+    load(found.rows.first().value(0).toLongLong());
+    return true;
 }
 
 void Table::empty()
 {
     if (state() == State::Insert)
         fail(QStringLiteral("A new record is pending: save or cancel it first"));
-    m_connection.attach(m_schema);
-    m_connection.exec(QStringLiteral("DELETE FROM %1").arg(DatabaseConnection::qualifiedName(m_schema)),
-                      {filePath()});
-    writeIndexFile();
-    if (isOpen())
-        load(-1);
+    replaceRows([] {});
 }
 
-void Table::writeIndexFile()
+void Table::replaceRows(const std::function<void()>& fill)
 {
-    m_connection.rewriteIndexFile(m_schema);
+    if (state() == State::Insert)
+        fail(QStringLiteral("A new record is pending: save or cancel it first"));
+    const bool wasOpen = isOpen();
+    m_connection.attach(m_schema);
+    open();
+    struct Replacing {
+        Table& table;
+        explicit Replacing(Table& t) : table(t)
+        {
+            table.m_replacing = true;
+            table.m_insert = table.insertStatement();
+        }
+        ~Replacing()
+        {
+            table.m_replacing = false;
+            table.m_insert.reset();
+            if (table.state() == State::Insert)
+                table.cancel();
+        }
+    };
+    const auto leaveAsItWas = [&] {
+        if (wasOpen)
+            load(-1);
+        else
+            close();
+    };
+    QList<DatabaseConnection::IndexFileUpdate> updates;
+    try {
+        updates = m_connection.commitInStep({filePath()}, [&] {
+            const Replacing replacing(*this);
+            m_connection.exec(
+                QStringLiteral("DELETE FROM %1").arg(DatabaseConnection::qualifiedName(m_schema)),
+                {filePath()});
+            fill();
+            QList<DatabaseConnection::IndexFileUpdate> indexes;
+            if (m_schema.hasPrimaryIndex())
+                indexes.append({&m_schema, m_connection.indexFileContents(m_schema)});
+            return indexes;
+        });
+    } catch (...) {
+        leaveAsItWas();
+        throw;
+    }
+    m_connection.writeIndexFiles(updates);
+    leaveAsItWas();
 }
 
 } // namespace tevrak::records

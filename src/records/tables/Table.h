@@ -1,8 +1,10 @@
 #pragma once
 
+#include "records/tables/DatabaseConnection.h"
 #include "records/tables/Dataset.h"
 
 #include <functional>
+#include <memory>
 
 namespace tevrak::records {
 
@@ -61,6 +63,12 @@ public:
 
     // Deletes every row (the table may be open or closed) and rewrites the .PX file.
     void empty();
+    // Replaces every row by those that `fill` posts (append, set..., post),
+    // all in one transaction: the table file holds either its old rows or all
+    // the new ones. The .PX file is written once, after it. Should `fill`
+    // raise an error, the old rows stay and the error passes on. The table is
+    // left open or closed as it was.
+    void replaceRows(const std::function<void()>& fill);
 
     // post(), then `afterStored` as soon as the row is stored: also when
     // post() fails after storing it, before that error passes on.
@@ -69,11 +77,31 @@ public:
 private:
     void requireInsert(const QString& field) const;
     void assign(int column, const QVariant& stored);
-    void load(qint64 currentRowid);
-    void writeIndexFile();
+    // Reads the rows again; `currentRowid` becomes the current row, at
+    // `knownPosition` when the caller knows its place. `addedHere`: the rows
+    // this connection added since the last reading (-1: unknown).
+    void load(qint64 currentRowid, int knownPosition = -1, int addedHere = -1);
+    int countRows(int addedHere);
+    QString rowColumns() const;
+    qint64 rowidAt(int row) const;
+    // The place of the row in the table's order.
+    int positionOf(qint64 rowid);
+    std::unique_ptr<DatabaseConnection::Statement> insertStatement();
+    qint64 insertPending();
+    // The .PX contents with the stored row's key added; `position` gets the
+    // row's place in the table's order when that is found on the way.
+    QByteArray indexContentsWithRow(qint64 rowid, int& position);
 
     const TableSchema& m_schema;
-    QVector<qint64> m_rowids;
+    std::unique_ptr<DatabaseConnection::Statement> m_insert; // while replacing rows
+    bool m_replacing = false;
+    struct CountStamp {
+        qint64 dataVersion = -1;
+        quint64 attachment = 0;
+        bool operator==(const CountStamp&) const = default;
+    };
+    CountStamp m_countStamp;
+    int m_count = 0;
 };
 
 } // namespace tevrak::records
