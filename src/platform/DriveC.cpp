@@ -1,4 +1,5 @@
 #include "platform/DriveC.h"
+#include "platform/FileSystem.h"
 
 #include <QFile>
 
@@ -22,15 +23,8 @@ namespace {
 // to case; the exact spelling wins when several differ only in case.
 QString matchComponent(const QString& folder, const QString& component)
 {
-    if (QFileInfo::exists(folder + QLatin1Char('/') + component))
-        return component;
-    const QStringList entries =
-        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        if (entry.compare(component, Qt::CaseInsensitive) == 0)
-            return entry;
-    }
-    return component;
+    const QString found = existingEntry(folder, component);
+    return found.isEmpty() ? component : QFileInfo(found).fileName();
 }
 
 }  // namespace

@@ -139,4 +139,18 @@ QStringList listFiles(const QString& windowsMask)
     return names;
 }
 
+QString existingEntry(const QString& localFolder, const QString& name)
+{
+    const QString exact = localFolder + QLatin1Char('/') + name;
+    if (QFileInfo::exists(exact))
+        return exact;
+    const QStringList entries =
+        QDir(localFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return localFolder + QLatin1Char('/') + entry;
+    }
+    return {};
+}
+
 }  // namespace tevrak::platform

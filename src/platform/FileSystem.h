@@ -23,6 +23,11 @@ bool moveFile(const QString& from, const QString& to);
 // are left out, and the names come sorted without regard to case.
 QStringList listFiles(const QString& windowsMask);
 
+// The path of the entry of a local folder named `name` without regard to
+// letter case (the exact spelling wins when several differ only in case);
+// empty when the folder holds none.
+QString existingEntry(const QString& localFolder, const QString& name);
+
 // Sorts names the way every file list of the program does: ascending, without
 // regard to letter case.
 void sortNames(QStringList& names);

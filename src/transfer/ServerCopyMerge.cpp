@@ -48,6 +48,15 @@ Outcome mergeArchive(const QString& ours, const QString& theirs)
     return Outcome::Merged;
 }
 
+// Every field of the table, quoted, in its order.
+QString columnList(const TableSchema& table)
+{
+    QStringList columns;
+    for (const auto& field : table.fields)
+        columns << records::quotedName(field.name);
+    return columns.join(QLatin1Char(','));
+}
+
 // What the server's copy of an export table is to us.
 enum class TableCopy { Readable, Unreadable, OtherShape };
 
@@ -74,12 +83,9 @@ TableCopy inspectTable(const QString& path, const TableSchema& table)
     if (!scalar("PRAGMA quick_check", check) || check != "ok") {
         result = TableCopy::Unreadable;
     } else {
-        QStringList columns;
-        for (const auto& field : table.fields)
-            columns << QLatin1Char('"') + field.name + QLatin1Char('"');
         QByteArray ignored;
         const QString probe =
-            QStringLiteral("SELECT %1 FROM \"%2\" LIMIT 1").arg(columns.join(QLatin1Char(',')), table.name);
+            QStringLiteral("SELECT %1 FROM %2 LIMIT 1").arg(columnList(table), records::quotedName(table.name));
         if (!scalar(probe.toUtf8(), ignored))
             result = TableCopy::OtherShape;
     }
@@ -97,14 +103,11 @@ void addMissingRows(DatabaseConnection& connection, const TableSchema& table, co
         attach.bind(1, QString::fromUtf8("file:" + QUrl::toPercentEncoding(from, "/") + "?mode=ro"));
         attach.run();
     }
-    QStringList columns;
-    for (const auto& field : table.fields)
-        columns << QLatin1Char('"') + field.name + QLatin1Char('"');
     QStringList sameKey;
     for (const QString& key : table.primaryKey)
         sameKey << QStringLiteral("m.\"%1\" = t.\"%1\"").arg(key);
     const QString into = DatabaseConnection::qualifiedName(table);
-    const QString list = columns.join(QLatin1Char(','));
+    const QString list = columnList(table);
     {
         DatabaseConnection::Statement insert(
             connection,

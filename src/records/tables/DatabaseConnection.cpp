@@ -2,6 +2,7 @@
 
 #include "platform/DriveC.h"
 #include "platform/Error.h"
+#include "platform/FileSystem.h"
 #include "records/tables/PrimaryIndexFile.h"
 
 #include <QDate>
@@ -81,38 +82,24 @@ QString DatabaseConnection::folder() const
 QString DatabaseConnection::filePath(const TableSchema& table) const
 {
     const QString dir = folder();
-    const QString exact = dir + QLatin1Char('/') + table.fileName;
-    if (QFileInfo::exists(exact))
-        return exact;
-    const QStringList entries = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& entry : entries) {
-        if (entry.compare(table.fileName, Qt::CaseInsensitive) == 0)
-            return dir + QLatin1Char('/') + entry;
-    }
-    return exact;
+    const QString found = platform::existingEntry(dir, table.fileName);
+    return found.isEmpty() ? dir + QLatin1Char('/') + table.fileName : found;
 }
 
 QString DatabaseConnection::indexFilePath(const TableSchema& table) const
 {
     if (!table.hasPrimaryIndex())
         return {};
-    const QDir dir = QFileInfo(filePath(table)).dir();
-    const QString wanted = table.indexFileName();
-    if (dir.exists(wanted))
-        return dir.filePath(wanted);
-    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& entry : entries) {
-        if (entry.compare(wanted, Qt::CaseInsensitive) == 0)
-            return dir.filePath(entry);
-    }
-    return dir.filePath(wanted);
+    const QString dir = QFileInfo(filePath(table)).path();
+    const QString found = platform::existingEntry(dir, table.indexFileName());
+    return found.isEmpty() ? dir + QLatin1Char('/') + table.indexFileName() : found;
 }
 
 QByteArray DatabaseConnection::indexFileContents(const TableSchema& table)
 {
     QStringList key;
     for (const QString& field : table.primaryKey)
-        key << QLatin1Char('"') + field + QLatin1Char('"');
+        key << quotedName(field);
     Statement select(
         *this,
         QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(key.join(QLatin1Char(',')), qualifiedName(table)),

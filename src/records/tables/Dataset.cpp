@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "records/tables/DatabaseConnection.h"
+#include "records/tables/RecordDates.h"
 
 #include <cmath>
 #include <limits>
@@ -93,21 +94,21 @@ double toFloat(const QVariant& value, const QString&)
 QDate toDate(const QVariant& value, const QString&)
 {
     if (!value.isValid() || value.isNull())
-        return Dataset::zeroDate();
+        return zeroDate();
     switch (value.typeId()) {
     case QMetaType::QDate:
-        return value.toDate().isValid() ? value.toDate() : Dataset::zeroDate();
+        return value.toDate().isValid() ? value.toDate() : zeroDate();
     case QMetaType::LongLong:
     case QMetaType::Int:
     case QMetaType::Double:
         // a day number counted from the zero date
-        return Dataset::zeroDate().addDays(qint64(std::floor(value.toDouble())));
+        return zeroDate().addDays(qint64(std::floor(value.toDouble())));
     default:
         break;
     }
     const QString text = value.toString().trimmed();
     if (text.isEmpty())
-        return Dataset::zeroDate();
+        return zeroDate();
     QDate date = QDate::fromString(text, Qt::ISODate);
     if (!date.isValid())
         date = QDate::fromString(text, QStringLiteral("d/M/yyyy"));

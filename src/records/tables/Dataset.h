@@ -31,9 +31,6 @@ class Dataset : public QObject {
 public:
     enum class State { Inactive, Browse, Insert };
 
-    // The zero date that a blank date reads as.
-    static QDate zeroDate() { return QDate(1899, 12, 30); }
-
     QString name() const { return m_name; } // "TevrakT", "ExpenseQ2", ...
     State state() const { return m_state; }
     bool isOpen() const { return m_state != State::Inactive; }

@@ -1,6 +1,7 @@
 #include "records/tables/EmptyTables.h"
 
 #include "platform/Error.h"
+#include "platform/FileSystem.h"
 #include "records/tables/DatabaseConnection.h"
 #include "records/tables/PrimaryIndexFile.h"
 #include "records/tables/TableSchema.h"
@@ -18,18 +19,6 @@
 namespace tevrak::records {
 
 namespace {
-
-QString existingFile(const QDir& dir, const QString& name)
-{
-    if (dir.exists(name))
-        return dir.filePath(name);
-    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& entry : entries) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return dir.filePath(entry);
-    }
-    return {};
-}
 
 void execute(sqlite3* db, const QString& sql, const QString& path)
 {
@@ -110,10 +99,10 @@ TableCreation createEmptyTables(const QString& folder)
     TableCreation result;
     QList<const TableSchema*> indexFromRows;
     for (const TableSchema* table : tables::all()) {
-        const QString existing = existingFile(dir, table->fileName);
+        const QString existing = platform::existingEntry(dir.path(), table->fileName);
         if (!existing.isEmpty()) {
             result.kept << existing;
-            if (table->hasPrimaryIndex() && existingFile(dir, table->indexFileName()).isEmpty())
+            if (table->hasPrimaryIndex() && platform::existingEntry(dir.path(), table->indexFileName()).isEmpty())
                 indexFromRows << table;
             continue;
         }
@@ -135,7 +124,7 @@ TableCreation createEmptyTables(const QString& folder)
         }
         result.created << target;
         if (table->hasPrimaryIndex()) {
-            const QString index = existingFile(dir, table->indexFileName());
+            const QString index = platform::existingEntry(dir.path(), table->indexFileName());
             PrimaryIndexFile::write(index.isEmpty() ? dir.filePath(table->indexFileName()) : index,
                                     PrimaryIndexFile::contents(table->primaryKey, {}));
         }

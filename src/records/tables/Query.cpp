@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "records/tables/DatabaseConnection.h"
+#include "records/tables/RecordDates.h"
 
 #include <QRegularExpression>
 #include <sqlite3.h>
@@ -110,9 +111,9 @@ void Query::open()
     if (!hasOrderBy(text)) {
         QStringList order;
         if (const FieldDef* claim = findColumn(columns, "Claimno")) {
-            order << QLatin1Char('"') + claim->name + QLatin1Char('"');
+            order << quotedName(claim->name);
             if (const FieldDef* seq = findColumn(columns, "Seq"))
-                order << QLatin1Char('"') + seq->name + QLatin1Char('"');
+                order << quotedName(seq->name);
         }
         if (!order.isEmpty())
             ordered =

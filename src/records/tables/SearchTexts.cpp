@@ -7,7 +7,7 @@ QString registerSelect()
     return QStringLiteral("select * from tevrak");
 }
 
-QString quoted(const QString& text)
+QString quotedText(const QString& text)
 {
     QString doubled = text;
     doubled.replace(QLatin1Char('\''), QStringLiteral("''"));
@@ -21,7 +21,7 @@ QStringList pendingCars(const QStringList& finishedClaims)
     QStringList items;
     items.reserve(finishedClaims.size());
     for (const QString& claim : finishedClaims)
-        items.append(quoted(claim));
+        items.append(quotedText(claim));
     return {registerSelect(), QStringLiteral("where claimno not in ") + QLatin1Char('(') +
                                   items.join(QLatin1Char(',')) + QLatin1Char(')')};
 }

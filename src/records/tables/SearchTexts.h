@@ -27,6 +27,6 @@ QStringList byClaimNumber();
 QStringList expensesOfClaim();
 
 // A text as an SQL string literal: between single quotes, inner quotes doubled.
-QString quoted(const QString& text);
+QString quotedText(const QString& text);
 
 } // namespace tevrak::records::search

@@ -16,16 +16,11 @@ namespace tevrak::records {
 
 namespace {
 
-QString quoted(const QString& identifier)
-{
-    return QLatin1Char('"') + identifier + QLatin1Char('"');
-}
-
 QString orderClause(const TableSchema& schema)
 {
     QStringList order;
     for (const QString& field : schema.orderFields)
-        order << quoted(field);
+        order << quotedName(field);
     order << QStringLiteral("rowid");
     return QStringLiteral(" ORDER BY ") + order.join(QLatin1Char(','));
 }
@@ -84,7 +79,7 @@ QString Table::rowColumns() const
 {
     QStringList columns;
     for (const FieldDef& field : m_schema.fields)
-        columns << quoted(field.name);
+        columns << quotedName(field.name);
     // The rowid comes last, after the fields the dataset shows.
     columns << QStringLiteral("rowid");
     return columns.join(QLatin1Char(','));
@@ -103,7 +98,7 @@ int Table::positionOf(qint64 rowid)
     const QStringList files{filePath()};
     QStringList order;
     for (const QString& field : m_schema.orderFields)
-        order << quoted(field);
+        order << quotedName(field);
     QVector<QVariant> values;
     if (!order.isEmpty()) {
         DatabaseConnection::Statement read(
@@ -405,7 +400,7 @@ std::unique_ptr<DatabaseConnection::Statement> Table::insertStatement()
     QStringList names;
     QStringList marks;
     for (const FieldDef& field : m_schema.fields) {
-        names << quoted(field.name);
+        names << quotedName(field.name);
         marks << QStringLiteral("?");
     }
     return std::make_unique<DatabaseConnection::Statement>(
@@ -438,7 +433,7 @@ QByteArray Table::indexContentsWithRow(qint64 rowid, int& position)
     if (current && PrimaryIndexFile::fingerprint(*current) == m_connection.storedIndexFingerprint(m_schema)) {
         QStringList key;
         for (const QString& field : m_schema.primaryKey)
-            key << quoted(field);
+            key << quotedName(field);
         DatabaseConnection::Statement read(
             m_connection,
             QStringLiteral("SELECT %1 FROM %2 WHERE rowid=?1")

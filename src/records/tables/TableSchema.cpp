@@ -45,10 +45,6 @@ QList<FieldDef> expenseFields()
             date("Sysdate"),   flt("Rate")};
 }
 
-QString quoted(const QString& identifier)
-{
-    return QLatin1Char('"') + identifier + QLatin1Char('"');
-}
 
 } // namespace
 
@@ -73,7 +69,7 @@ QStringList TableSchema::createStatements() const
 {
     QStringList columns;
     for (const FieldDef& f : fields) {
-        QString column = quoted(f.name) + QLatin1Char(' ') + declaredType(f);
+        QString column = quotedName(f.name) + QLatin1Char(' ') + declaredType(f);
         if (primaryKey.contains(f.name))
             column += QStringLiteral(" NOT NULL");
         columns << column;
@@ -81,17 +77,17 @@ QStringList TableSchema::createStatements() const
     if (hasPrimaryIndex()) {
         QStringList key;
         for (const QString& k : primaryKey)
-            key << quoted(k);
+            key << quotedName(k);
         columns << QStringLiteral("PRIMARY KEY (%1)").arg(key.join(QLatin1Char(',')));
     }
     QStringList statements{
-        QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(name), columns.join(QStringLiteral(", ")))};
+        QStringLiteral("CREATE TABLE %1 (%2)").arg(quotedName(name), columns.join(QStringLiteral(", ")))};
     if (!hasPrimaryIndex() && !orderFields.isEmpty()) {
         QStringList order;
         for (const QString& k : orderFields)
-            order << quoted(k);
+            order << quotedName(k);
         statements << QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
-                          .arg(quoted(name + QStringLiteral("_Order")), quoted(name),
+                          .arg(quotedName(name + QStringLiteral("_Order")), quotedName(name),
                                order.join(QLatin1Char(',')));
     }
     return statements;
@@ -202,6 +198,11 @@ FieldDef fieldFromDeclaredType(const QString& name, const char* declared)
         field.type = FieldType::Float;
     }
     return field;
+}
+
+QString quotedName(const QString& identifier)
+{
+    return QLatin1Char('"') + identifier + QLatin1Char('"');
 }
 
 } // namespace tevrak::records

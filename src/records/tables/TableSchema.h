@@ -54,6 +54,9 @@ const QList<const TableSchema*>& all();
 const TableSchema* find(const QString& tableName);
 } // namespace tables
 
+// A table or field name as SQL writes it: in double quotes.
+QString quotedName(const QString& identifier);
+
 // The SQL name of a field type, as declared in the table files.
 QString declaredType(const FieldDef& field);
 // The field type a declared column type stands for ("VARCHAR(8)" is a string of 8).
