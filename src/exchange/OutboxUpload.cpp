@@ -106,7 +106,8 @@ std::uint64_t OutboxUpload::reconcile(const QString& localPath, const QString& n
         QStringLiteral("The server already holds a different file named \"%1\"; it was left as it is and "
                        "the file stays in the outbox. Ask the insurer to check the server's copy.")
             .arg(name);
-    if (theirs && *theirs > ours && !m_merger)
+    // Larger than ours: neither ours nor its beginning, so only combining can help.
+    if (theirs && *theirs > ours && !(m_merger && m_merger->combines(name)))
         throw Error(conflict);
 
     // Brought down to compare, and to combine with ours where the kind of file allows.

@@ -17,6 +17,9 @@ public:
     };
 
     virtual ~ServerCopyMerger() = default;
+    // Whether files of this name can ever be combined or replaced; when not,
+    // a server copy larger than ours is a conflict without bringing it down.
+    virtual bool combines(const QString& name) const = 0;
     // `ours`: the outbox file (local path), `theirs`: the server's copy brought
     // down beside it, `name`: the file name. May rewrite `ours` (whole or not at
     // all); raises tevrak::Error when combining fails.

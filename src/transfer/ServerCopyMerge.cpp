@@ -149,22 +149,35 @@ Outcome mergeExportTable(const QString& ours, const QString& theirs, const Table
     return Outcome::Merged;
 }
 
+// The export table a file of the outbox belongs to ("Tevrak2.DB", "Expense2.PX"), or nullptr.
+const TableSchema* exportTableOf(const QFileInfo& file)
+{
+    const TableSchema* table = records::tables::find(file.completeBaseName());
+    return table == &records::tables::tevrak2() || table == &records::tables::expense2() ? table : nullptr;
+}
+
 } // namespace
+
+bool ServerCopyMerge::combines(const QString& name) const
+{
+    const QFileInfo file(name);
+    const QString suffix = file.suffix().toLower();
+    return suffix == QLatin1String("zip") ||
+           (exportTableOf(file) && (suffix == QLatin1String("db") || suffix == QLatin1String("px")));
+}
 
 exchange::ServerCopyMerger::Outcome ServerCopyMerge::merge(const QString& ours, const QString& theirs,
                                                            const QString& name)
 {
+    if (!combines(name))
+        return Outcome::Conflict;
     const QFileInfo file(name);
     const QString suffix = file.suffix().toLower();
     if (suffix == QLatin1String("zip"))
         return mergeArchive(ours, theirs);
-    const TableSchema* table = records::tables::find(file.completeBaseName());
-    const bool exportTable = table && (table == &records::tables::tevrak2() || table == &records::tables::expense2());
-    if (exportTable && suffix == QLatin1String("db"))
-        return mergeExportTable(ours, theirs, *table);
-    if (exportTable && suffix == QLatin1String("px"))
-        return Outcome::Replace;
-    return Outcome::Conflict;
+    if (suffix == QLatin1String("db"))
+        return mergeExportTable(ours, theirs, *exportTableOf(file));
+    return Outcome::Replace; // an export table's .PX follows its table
 }
 
 } // namespace tevrak::transfer

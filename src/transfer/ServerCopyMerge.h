@@ -16,6 +16,7 @@ namespace tevrak::transfer {
 // photograph, a table of another shape) is a conflict.
 class ServerCopyMerge : public exchange::ServerCopyMerger {
 public:
+    bool combines(const QString& name) const override;
     Outcome merge(const QString& ours, const QString& theirs, const QString& name) override;
 };
 

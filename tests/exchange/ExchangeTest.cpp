@@ -433,6 +433,7 @@ TEST_F(ScriptedExchangeTest, DownloadThatDidNotComeWholeIsNeverDeleted)
 // Decides every server copy the same way, and records what it was asked.
 struct FixedMerger : exchange::ServerCopyMerger {
     explicit FixedMerger(Outcome outcome) : outcome(outcome) {}
+    bool combines(const QString&) const override { return true; }
     Outcome merge(const QString& ours, const QString& theirs, const QString& name) override
     {
         asked << name + ":" + QString::fromLatin1(readBytes(theirs)) + "/" + QString::fromLatin1(readBytes(ours));
