@@ -31,7 +31,8 @@ void syncFile(const QString& path)
 
 } // namespace
 
-BranchDownload::BranchDownload(TFtpLink& link, QString dayFolder) : m_link(link), m_dayFolder(std::move(dayFolder))
+BranchDownload::BranchDownload(TFtpLink& link, QString dayFolder)
+    : m_link(link), m_dayFolder(std::move(dayFolder))
 {
 }
 
@@ -63,12 +64,12 @@ bool BranchDownload::fetch(const std::string& listedName, const QString& localNa
         throw;
     }
     syncFile(partial);
-    QFile::remove(target);
-    if (!QFile::rename(partial, target)) {
+    try {
+        platform::renameOver(partial, target);
+    } catch (...) {
         QFile::remove(partial);
-        throw Error(QStringLiteral("Cannot create file \"%1\"").arg(target));
+        throw;
     }
-    platform::syncFolder(m_dayFolder);
     m_link.RemoveFile(listedName);
     return true;
 }

@@ -53,8 +53,8 @@ QString shown(const std::string& serverBytes)
 void removeLeftovers(const QString& localFolder)
 {
     QDir folder(localFolder);
-    const QFileInfoList entries = folder.entryInfoList({QStringLiteral(".tevrak-*")},
-                                                       QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QFileInfoList entries = folder.entryInfoList(
+        {QStringLiteral(".tevrak-*")}, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         if (entry.isDir() && !entry.isSymLink())
             QDir(entry.filePath()).removeRecursively();

@@ -3,8 +3,8 @@
 #include "platform/DriveC.h"
 #include "platform/Error.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace tevrak::exchange {
@@ -120,7 +120,8 @@ std::uint64_t OutboxUpload::reconcile(const QString& localPath, const QString& n
         m_link.StoreFile(platform::nativePath(localPath), remoteName, true, comparison.shared);
         return ours - comparison.shared;
     }
-    const auto outcome = m_merger ? m_merger->merge(localPath, copy.path(), name) : ServerCopyMerger::Outcome::Conflict;
+    const auto outcome =
+        m_merger ? m_merger->merge(localPath, copy.path(), name) : ServerCopyMerger::Outcome::Conflict;
     if (outcome == ServerCopyMerger::Outcome::Conflict)
         throw Error(conflict);
     return replace(localPath, remoteName);

@@ -16,7 +16,10 @@ namespace tevrak::platform {
 
 namespace {
 
-QString reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 class Descriptor {
 public:
@@ -104,7 +107,7 @@ void takeOverAttributes(int copy, const struct stat& source)
         throw Error(reason(errno));
 }
 
-}  // namespace
+} // namespace
 
 void syncFolder(const QString& localFolder)
 {
@@ -130,8 +133,8 @@ StagedCopy::StagedCopy(const QString& localSource, const QString& localTarget) :
         throw failed(reason(errno));
 
     // A hidden name no file list or upload mask picks up.
-    QByteArray temporary =
-        QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
+    QByteArray temporary = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") +
+                                             target.fileName() + QStringLiteral(".XXXXXX"));
     Descriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
     if (out.get() < 0)
         throw failed(reason(errno));
@@ -156,16 +159,21 @@ StagedCopy::~StagedCopy()
         discard();
 }
 
-void StagedCopy::commit()
+void renameOver(const QString& localFile, const QString& localTarget)
 {
-    if (::rename(QFile::encodeName(m_temporary).constData(), QFile::encodeName(m_target).constData()) != 0) {
-        const QFileInfo target(m_target);
+    if (::rename(QFile::encodeName(localFile).constData(), QFile::encodeName(localTarget).constData()) != 0) {
+        const QFileInfo target(localTarget);
         throw Error(QStringLiteral("Cannot put %1 into the folder %2: %3")
                         .arg(target.fileName(), target.absolutePath(), reason(errno)));
     }
+    syncFolder(QFileInfo(localTarget).absolutePath());
+}
+
+void StagedCopy::commit()
+{
+    renameOver(m_temporary, m_target);
     m_temporary.clear();
     m_committed = true;
-    syncFolder(QFileInfo(m_target).absolutePath());
 }
 
 void StagedCopy::discard()
@@ -180,4 +188,4 @@ void StagedCopy::discard()
     }
 }
 
-}  // namespace tevrak::platform
+} // namespace tevrak::platform

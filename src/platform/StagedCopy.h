@@ -14,7 +14,7 @@ public:
     // and flushes it. Raises Error with the reason when reading or writing
     // fails (the partial temporary file is removed).
     StagedCopy(const QString& localSource, const QString& localTarget);
-    ~StagedCopy();  // discards the copy unless committed
+    ~StagedCopy(); // discards the copy unless committed
     StagedCopy(const StagedCopy&) = delete;
     StagedCopy& operator=(const StagedCopy&) = delete;
 
@@ -35,4 +35,9 @@ private:
 // Flushes a folder's entries (after a rename or a removal) to disk.
 void syncFolder(const QString& localFolder);
 
-}  // namespace tevrak::platform
+// Puts a finished file in place of `localTarget` in one step (a file of that
+// name is replaced, never missing in between) and flushes the folder. Raises
+// Error naming both files when the rename fails.
+void renameOver(const QString& localFile, const QString& localTarget);
+
+} // namespace tevrak::platform

@@ -22,20 +22,12 @@ using Outcome = exchange::ServerCopyMerger::Outcome;
 using records::DatabaseConnection;
 using records::TableSchema;
 
-// Renames `from` over `to` and flushes their folder; raises naming the file.
-void replaceFile(const QString& from, const QString& to)
-{
-    QFile::remove(to);
-    if (!QFile::rename(from, to))
-        throw Error(QStringLiteral("Cannot replace file \"%1\" with \"%2\"").arg(to, from));
-    platform::syncFolder(QFileInfo(to).absolutePath());
-}
-
 Outcome mergeArchive(const QString& ours, const QString& theirs)
 {
     const QString merged = QFileInfo(ours).dir().filePath(QStringLiteral(".tevrak-merged.zip"));
     std::string reason;
-    switch (mergeArchives(platform::nativePath(theirs), platform::nativePath(ours), platform::nativePath(merged), reason)) {
+    switch (mergeArchives(platform::nativePath(theirs), platform::nativePath(ours),
+                          platform::nativePath(merged), reason)) {
     case ArchiveMerge::TheirsUnreadable:
         return Outcome::Replace;
     case ArchiveMerge::Failed:
@@ -44,7 +36,7 @@ Outcome mergeArchive(const QString& ours, const QString& theirs)
     case ArchiveMerge::Merged:
         break;
     }
-    replaceFile(merged, ours);
+    platform::renameOver(merged, ours);
     return Outcome::Merged;
 }
 
@@ -84,8 +76,8 @@ TableCopy inspectTable(const QString& path, const TableSchema& table)
         result = TableCopy::Unreadable;
     } else {
         QByteArray ignored;
-        const QString probe =
-            QStringLiteral("SELECT %1 FROM %2 LIMIT 1").arg(columnList(table), records::quotedName(table.name));
+        const QString probe = QStringLiteral("SELECT %1 FROM %2 LIMIT 1")
+                                  .arg(columnList(table), records::quotedName(table.name));
         if (!scalar(probe.toUtf8(), ignored))
             result = TableCopy::OtherShape;
     }
@@ -99,7 +91,8 @@ void addMissingRows(DatabaseConnection& connection, const TableSchema& table, co
 {
     connection.attach(table);
     {
-        DatabaseConnection::Statement attach(connection, QStringLiteral("ATTACH DATABASE ?1 AS theirs"), {from});
+        DatabaseConnection::Statement attach(connection, QStringLiteral("ATTACH DATABASE ?1 AS theirs"),
+                                             {from});
         attach.bind(1, QString::fromUtf8("file:" + QUrl::toPercentEncoding(from, "/") + "?mode=ro"));
         attach.run();
     }
@@ -144,8 +137,8 @@ Outcome mergeExportTable(const QString& ours, const QString& theirs, const Table
         addMissingRows(connection, table, theirs);
         connection.rewriteIndexFile(table);
     }
-    replaceFile(combined, ours);
-    replaceFile(work.filePath(table.indexFileName()), outbox.filePath(table.indexFileName()));
+    platform::renameOver(combined, ours);
+    platform::renameOver(work.filePath(table.indexFileName()), outbox.filePath(table.indexFileName()));
     return Outcome::Merged;
 }
 

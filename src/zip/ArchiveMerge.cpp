@@ -4,9 +4,9 @@
 #include "zip/ZipFormat.h"
 
 #include <cerrno>
-#include <stdexcept>
 #include <fcntl.h>
 #include <set>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,7 +74,8 @@ ArchiveMerge mergeArchives(const std::string& theirs, const std::string& ours, c
             if (offset + source.member->span > 0xFFFFFFFFull)
                 throw std::length_error("the combined archive would reach 4 GiB");
             central += zipfmt::movedCentralHeader(source.member->central, static_cast<std::uint32_t>(offset));
-            zipio::copyRange(source.fd, source.member->localOffset, out.get(), offset, source.member->span, buffer);
+            zipio::copyRange(source.fd, source.member->localOffset, out.get(), offset, source.member->span,
+                             buffer);
             offset += source.member->span;
         }
         const std::string end = zipfmt::endRecord(static_cast<std::uint16_t>(sources.size()),
@@ -83,8 +84,8 @@ ArchiveMerge mergeArchives(const std::string& theirs, const std::string& ours, c
         if (offset + central.size() + end.size() > 0xFFFFFFFFull)
             throw std::length_error("the combined archive would reach 4 GiB");
         const std::string directory = central + end;
-        zipio::writeAllAt(out.get(), reinterpret_cast<const unsigned char*>(directory.data()), directory.size(),
-                          offset);
+        zipio::writeAllAt(out.get(), reinterpret_cast<const unsigned char*>(directory.data()),
+                          directory.size(), offset);
         zipio::flushFile(out.get());
     } catch (const std::exception& failed) {
         reason = output + ": " + failed.what();
