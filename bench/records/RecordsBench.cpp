@@ -263,7 +263,6 @@ int save(int rounds)
         qint64 start = clock_.nsecsElapsed();
         control<QPushButton>(pendingTab, "BitBtn6")->click();
         ours3.push_back(ms(savedAtNs - start));
-        floor3.push_back(ms(saveFloor("Tevrak", 100 + round)));
 
         control<QPushButton>(expenseTab, "BitBtn10")->click();
         control<QComboBox>(expenseTab, "DBLookupComboBox2")->setCurrentIndex(0);
@@ -274,8 +273,13 @@ int save(int rounds)
         start = clock_.nsecsElapsed();
         control<QPushButton>(expenseTab, "BitBtn11")->click();
         ours4.push_back(ms(savedAtNs - start));
-        floor4.push_back(ms(saveFloor("Expense", 100 + round)));
         QApplication::processEvents();
+    }
+    // The floor's rows come after ours: another connection's row makes the
+    // program count the table again at its next Save, which a clerk's Saves never meet.
+    for (int round = 0; round < rounds; ++round) {
+        floor3.push_back(ms(saveFloor("Tevrak", 100 + round)));
+        floor4.push_back(ms(saveFloor("Expense", 100 + round)));
     }
     report("save_tab3", median(ours3), median(floor3));
     report("save_tab4", median(ours4), median(floor4));

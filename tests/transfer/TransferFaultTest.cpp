@@ -170,8 +170,9 @@ protected:
         for (size_t i = 0; i < downloadNames.size(); ++i) {
             const bool onServer = fs::exists(branchFolder() / downloadNames[i]);
             const QByteArray local = readBytes(dayFolder() + "/" + QString::fromStdString(downloadNames[i]));
-            if (!onServer)
+            if (!onServer) {
                 EXPECT_EQ(local, downloads[i]) << downloadNames[i] << " was deleted without a whole local copy";
+            }
             seen += onServer ? (local.isEmpty() ? "-" : "d") : "D";
         }
         return seen;

@@ -212,7 +212,7 @@ void RecordBinding::showRecord()
 void RecordBinding::show(const Binding& b)
 {
     const bool shown = isActive() && m_table.isOpen() &&
-                       (m_table.state() == Dataset::State::Insert || m_table.currentRow() >= 0);
+                       (m_table.state() == Dataset::State::Insert || m_table.hasCurrentRow());
     const bool blank = !shown || m_table.isBlank(b.field);
     switch (b.kind) {
     case Kind::Text: {

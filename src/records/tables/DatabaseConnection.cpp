@@ -114,6 +114,11 @@ qint32 DatabaseConnection::storedIndexFingerprint(const TableSchema& table)
     return result.rows.isEmpty() ? 0 : qint32(result.rows.first().value(0).toLongLong());
 }
 
+qint32 DatabaseConnection::IndexFileUpdate::fingerprint() const
+{
+    return insertion ? insertion->fingerprint : PrimaryIndexFile::fingerprint(contents);
+}
+
 QList<DatabaseConnection::IndexFileUpdate>
 DatabaseConnection::commitInStep(const QStringList& files,
                                  const std::function<QList<IndexFileUpdate>()>& change)
@@ -123,7 +128,7 @@ DatabaseConnection::commitInStep(const QStringList& files,
     for (const IndexFileUpdate& update : updates)
         exec(QStringLiteral("PRAGMA %1.user_version=%2")
                  .arg(schemaName(*update.table))
-                 .arg(PrimaryIndexFile::fingerprint(update.contents)),
+                 .arg(update.fingerprint()),
              {filePath(*update.table)});
     transaction.commit();
     return updates;
@@ -131,8 +136,38 @@ DatabaseConnection::commitInStep(const QStringList& files,
 
 void DatabaseConnection::writeIndexFiles(const QList<IndexFileUpdate>& updates)
 {
-    for (const IndexFileUpdate& update : updates)
-        PrimaryIndexFile::write(indexFilePath(*update.table), update.contents);
+    for (const IndexFileUpdate& update : updates) {
+        const QString path = indexFilePath(*update.table);
+        m_knownIndexFiles.remove(path);
+        if (update.insertion)
+            PrimaryIndexFile::insert(path, *update.insertion);
+        else
+            PrimaryIndexFile::write(path, update.contents);
+        rememberIndexFile(path, update.fingerprint());
+    }
+}
+
+void DatabaseConnection::rememberIndexFile(const QString& path, qint32 fingerprint)
+{
+    if (const auto stamp = PrimaryIndexFile::stamp(path))
+        m_knownIndexFiles.insert(path, {*stamp, fingerprint});
+}
+
+bool DatabaseConnection::indexFileInStep(const TableSchema& table)
+{
+    const QString path = indexFilePath(table);
+    const qint32 stored = storedIndexFingerprint(table);
+    const std::optional<PrimaryIndexFile::Stamp> before = PrimaryIndexFile::stamp(path);
+    const auto known = m_knownIndexFiles.constFind(path);
+    if (before && known != m_knownIndexFiles.constEnd() && known->stamp == *before)
+        return known->fingerprint == stored;
+    const std::optional<QByteArray> current = PrimaryIndexFile::read(path);
+    if (!current || PrimaryIndexFile::fingerprint(*current) != stored)
+        return false;
+    // Changed while it was read: not known, read again next time.
+    if (before && PrimaryIndexFile::stamp(path) == before)
+        m_knownIndexFiles.insert(path, {*before, stored});
+    return true;
 }
 
 void DatabaseConnection::rewriteIndexFile(const TableSchema& table)
@@ -140,18 +175,14 @@ void DatabaseConnection::rewriteIndexFile(const TableSchema& table)
     if (!table.hasPrimaryIndex())
         return;
     writeIndexFiles(commitInStep({filePath(table)}, [&] {
-        return QList<IndexFileUpdate>{{&table, indexFileContents(table)}};
+        return QList<IndexFileUpdate>{{&table, indexFileContents(table), std::nullopt}};
     }));
 }
 
 void DatabaseConnection::keepIndexFileInStep(const TableSchema& table)
 {
-    if (!table.hasPrimaryIndex())
-        return;
-    const std::optional<QByteArray> current = PrimaryIndexFile::read(indexFilePath(table));
-    if (current && PrimaryIndexFile::fingerprint(*current) == storedIndexFingerprint(table))
-        return;
-    rewriteIndexFile(table);
+    if (table.hasPrimaryIndex() && !indexFileInStep(table))
+        rewriteIndexFile(table);
 }
 
 DatabaseConnection::Transaction::Transaction(DatabaseConnection& connection, const QStringList& files)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/tables/PrimaryIndexFile.h"
 #include "records/tables/TableSchema.h"
 
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <optional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -103,7 +105,9 @@ public:
     // the table's rows, never trusted.
     struct IndexFileUpdate {
         const TableSchema* table = nullptr;
-        QByteArray contents;
+        QByteArray contents; // the whole file, unless:
+        std::optional<PrimaryIndexFile::Insertion> insertion; // one key's line put in
+        qint32 fingerprint() const;
     };
     // Runs `change` in one transaction; the .PX contents it returns are
     // fingerprinted in the same transaction. Returns them, once committed,
@@ -115,6 +119,10 @@ public:
     QByteArray indexFileContents(const TableSchema& table);
     // The fingerprint of the .PX contents that the table file keeps.
     qint32 storedIndexFingerprint(const TableSchema& table);
+    // True when the keyed table's .PX file holds the contents whose fingerprint
+    // its table keeps. A file unchanged since this connection last read or
+    // wrote it is not read again.
+    bool indexFileInStep(const TableSchema& table);
     // Writes the keyed table's .PX file from the keys of its rows, in step.
     void rewriteIndexFile(const TableSchema& table);
 
@@ -138,6 +146,13 @@ private:
         quint64 inode = 0;
     };
     QHash<QString, AttachedFile> m_attached; // schema name -> attached file
+    // The .PX files as this connection last read or wrote them in step.
+    struct KnownIndexFile {
+        PrimaryIndexFile::Stamp stamp;
+        qint32 fingerprint = 0;
+    };
+    QHash<QString, KnownIndexFile> m_knownIndexFiles; // .PX path -> what it held
+    void rememberIndexFile(const QString& path, qint32 fingerprint);
     quint64 m_attachments = 0;
 };
 

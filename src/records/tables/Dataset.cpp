@@ -153,13 +153,13 @@ void Dataset::close()
     m_state = State::Inactive;
     m_rows = ResultRows();
     m_pending.clear();
-    m_row = -1;
+    placeCurrent(-1);
     m_eof = true;
     emit reset();
     emit currentChanged();
 }
 
-void Dataset::setResult(const QList<FieldDef>& columns, ResultRows rows, int current)
+void Dataset::setColumns(const QList<FieldDef>& columns)
 {
     m_columns = columns;
     m_columnIndex.clear();
@@ -168,11 +168,49 @@ void Dataset::setResult(const QList<FieldDef>& columns, ResultRows rows, int cur
         if (!m_columnIndex.contains(key))
             m_columnIndex.insert(key, i);
     }
+}
+
+void Dataset::placeCurrent(int row)
+{
+    m_row = row;
+    m_currentValues.clear();
+    m_placeOfCurrent = nullptr;
+}
+
+void Dataset::setResult(const QList<FieldDef>& columns, ResultRows rows, int current)
+{
+    setColumns(columns);
     m_rows = std::move(rows);
-    m_row = m_rows.isEmpty() ? -1 : qBound(0, current, int(m_rows.size()) - 1);
+    placeCurrent(m_rows.isEmpty() ? -1 : qBound(0, current, int(m_rows.size()) - 1));
     m_eof = m_rows.isEmpty();
     emit reset();
     emit currentChanged();
+}
+
+void Dataset::setResult(const QList<FieldDef>& columns, ResultRows rows, QVector<QVariant> currentValues,
+                        std::function<int()> placeOfCurrent)
+{
+    setColumns(columns);
+    m_rows = std::move(rows);
+    placeCurrent(-1);
+    if (!m_rows.isEmpty()) {
+        m_currentValues = std::move(currentValues);
+        m_placeOfCurrent = std::move(placeOfCurrent);
+    }
+    m_eof = m_rows.isEmpty();
+    emit reset();
+    emit currentChanged();
+}
+
+int Dataset::currentIndex() const
+{
+    if (m_placeOfCurrent) {
+        const auto place = std::move(m_placeOfCurrent);
+        m_placeOfCurrent = nullptr;
+        // From here on the row is read from the result, as any other.
+        m_row = qBound(0, place(), int(m_rows.size()) - 1);
+    }
+    return m_row;
 }
 
 void Dataset::fail(const QString& message) const
@@ -191,7 +229,7 @@ void Dataset::first()
     requireOpen();
     if (m_state == State::Insert)
         fail(QStringLiteral("A new record is pending: save or cancel it first"));
-    m_row = m_rows.isEmpty() ? -1 : 0;
+    placeCurrent(m_rows.isEmpty() ? -1 : 0);
     m_eof = m_rows.isEmpty();
     emit currentChanged();
 }
@@ -201,8 +239,8 @@ void Dataset::next()
     requireOpen();
     if (m_state == State::Insert)
         fail(QStringLiteral("A new record is pending: save or cancel it first"));
-    if (m_row + 1 < m_rows.size()) {
-        ++m_row;
+    if (currentIndex() + 1 < m_rows.size()) {
+        placeCurrent(m_row + 1);
         m_eof = false;
         emit currentChanged();
     } else {
@@ -217,9 +255,9 @@ bool Dataset::eof() const
 
 void Dataset::moveTo(int row)
 {
-    if (!isOpen() || m_state == State::Insert || row < 0 || row >= m_rows.size() || row == m_row)
+    if (!isOpen() || m_state == State::Insert || row < 0 || row >= m_rows.size() || row == currentIndex())
         return;
-    m_row = row;
+    placeCurrent(row);
     m_eof = false;
     emit currentChanged();
 }
@@ -260,6 +298,8 @@ QVariant Dataset::currentValue(int column) const
 {
     if (m_state == State::Insert)
         return m_pending.value(column);
+    if (m_placeOfCurrent)
+        return m_currentValues.value(column);
     if (m_row < 0 || m_row >= m_rows.size())
         return {};
     return m_rows.at(m_row).value(column);

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 
 namespace tevrak::records {
 
@@ -50,7 +51,9 @@ public:
     // True when closed, when the result is empty or after next() passed the last row.
     bool eof() const;
     // The current row's index, -1 when there is none.
-    int currentRow() const { return isOpen() ? m_row : -1; }
+    int currentRow() const { return isOpen() ? currentIndex() : -1; }
+    // True when there is a current row (its index is not looked for).
+    bool hasCurrentRow() const { return isOpen() && (m_placeOfCurrent || m_row >= 0); }
     // Makes `row` the current row (a grid's selection); out of range does nothing.
     void moveTo(int row);
 
@@ -84,6 +87,14 @@ protected:
 
     // Replaces the open result and makes `current` the current row.
     void setResult(const QList<FieldDef>& columns, ResultRows rows, int current);
+    // Replaces the open result with `currentValues` as its current row, whose
+    // index `placeOfCurrent` finds when it is first asked for: in a large
+    // table finding it is a walk over the index, which showing and saving a
+    // record never need.
+    void setResult(const QList<FieldDef>& columns, ResultRows rows, QVector<QVariant> currentValues,
+                   std::function<int()> placeOfCurrent);
+    // The current row's index (-1: none), found now if it was not yet.
+    int currentIndex() const;
     void setState(State state) { m_state = state; }
     int columnIndex(const QString& field) const; // -1 when unknown
     int requireColumn(const QString& field) const;
@@ -96,10 +107,17 @@ protected:
     QList<FieldDef> m_columns;
     ResultRows m_rows;
     QVector<QVariant> m_pending; // the new record in the Insert state
-    int m_row = -1;
     bool m_eof = true;
 
 private:
+    void setColumns(const QList<FieldDef>& columns);
+    // Makes `row` current (-1: none), its index known.
+    void placeCurrent(int row);
+
+    mutable int m_row = -1;
+    // A current row not yet placed: its values, and how to find its index.
+    QVector<QVariant> m_currentValues;
+    mutable std::function<int()> m_placeOfCurrent;
     QString m_name;
     State m_state = State::Inactive;
     QHash<QString, int> m_columnIndex; // lower-case name -> column

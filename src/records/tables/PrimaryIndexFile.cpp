@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -92,6 +93,84 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+uLong crcOf(const QByteArray& bytes)
+{
+    // zlib takes at most 4 GiB a call; an index file is far smaller.
+    return crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.constData()), uInt(bytes.size()));
+}
+
+struct FileCloser {
+    int fd;
+    ~FileCloser() { ::close(fd); }
+};
+
+// The lines of an open file, read a few hundred bytes at a time where they
+// are needed.
+class FileLines {
+public:
+    FileLines(int fd, qint64 size) : m_fd(fd), m_size(size) {}
+
+    struct Line {
+        QByteArray text; // without its CR LF
+        qint64 next = 0; // where the next line starts
+    };
+
+    std::optional<QByteArray> read(qint64 offset, qint64 length) const
+    {
+        QByteArray bytes(qsizetype(length), Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < length) {
+            const ssize_t n = ::pread(m_fd, bytes.data() + done, size_t(length - done), off_t(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return std::nullopt;
+            done += n;
+        }
+        return bytes;
+    }
+
+    // The first place at or after `at` where a line starts (the file's size
+    // when none does); nullopt when the file cannot be read.
+    std::optional<qint64> startAtOrAfter(qint64 at) const
+    {
+        for (qint64 from = at - 1; from < m_size; from += chunk) {
+            const std::optional<QByteArray> bytes = read(from, qMin<qint64>(chunk, m_size - from));
+            if (!bytes)
+                return std::nullopt;
+            const qsizetype end = bytes->indexOf('\n');
+            if (end >= 0)
+                return from + end + 1;
+        }
+        return m_size;
+    }
+
+    // The line starting at `start`; nullopt when it does not end with CR LF.
+    std::optional<Line> at(qint64 start) const
+    {
+        QByteArray text;
+        for (qint64 from = start; from < m_size; from += chunk) {
+            const std::optional<QByteArray> bytes = read(from, qMin<qint64>(chunk, m_size - from));
+            if (!bytes)
+                return std::nullopt;
+            const qsizetype end = bytes->indexOf('\n');
+            text += end >= 0 ? bytes->left(end) : *bytes;
+            if (end >= 0) {
+                if (!text.endsWith('\r'))
+                    return std::nullopt;
+                text.chop(1);
+                return Line{text, from + end + 1};
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    static constexpr qint64 chunk = 256;
+    int m_fd;
+    qint64 m_size;
+};
+
 } // namespace
 
 QByteArray PrimaryIndexFile::contents(const QStringList& keyFields, const QList<QVector<QVariant>>& keyRows)
@@ -103,43 +182,34 @@ QByteArray PrimaryIndexFile::contents(const QStringList& keyFields, const QList<
     return bytes;
 }
 
-std::optional<QByteArray> PrimaryIndexFile::withKeyAt(const QByteArray& contents, qint64 position,
-                                                      const QVector<QVariant>& key)
+std::optional<PrimaryIndexFile::Insertion> PrimaryIndexFile::insertion(const QString& path, qint32 fingerprint,
+                                                                      const QVector<QVariant>& key)
 {
-    // Line `position + 1` starts after position + 1 line ends.
-    qsizetype at = 0;
-    for (qint64 ends = 0; ends <= position; ++ends) {
-        const qsizetype end = contents.indexOf('\n', at);
-        if (end < 0)
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const FileCloser closer{fd};
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        return std::nullopt;
+    FileLines lines(fd, status.st_size);
+    // Every line before `low` holds a smaller key, every line from `high` on a
+    // larger one; both are where lines start.
+    std::optional<qint64> low = lines.startAtOrAfter(1);
+    if (!low)
+        return std::nullopt;
+    qint64 high = status.st_size;
+    while (*low < high) {
+        const std::optional<qint64> middle = lines.startAtOrAfter(*low + (high - *low) / 2);
+        if (!middle)
             return std::nullopt;
-        at = end + 1;
-    }
-    QByteArray result;
-    const QByteArray line = keyLine(key);
-    result.reserve(contents.size() + line.size());
-    result.append(contents.constData(), at);
-    result.append(line);
-    result.append(contents.constData() + at, contents.size() - at);
-    return result;
-}
-
-std::optional<qint64> PrimaryIndexFile::keysBefore(const QByteArray& contents, const QVector<QVariant>& key)
-{
-    // Where each key line starts (the field names' line left out).
-    QList<qsizetype> starts;
-    starts.reserve(contents.size() / 12);
-    for (qsizetype at = contents.indexOf('\n'); at >= 0 && at + 1 < contents.size();
-         at = contents.indexOf('\n', at + 1))
-        starts.append(at + 1);
-    qint64 low = 0;
-    qint64 high = starts.size();
-    while (low < high) {
-        const qint64 middle = (low + high) / 2;
-        const qsizetype start = starts[middle];
-        const qsizetype end = contents.indexOf('\r', start);
-        if (end < 0)
+        qint64 start = *middle;
+        if (start >= high)
+            start = *low; // no line starts in the upper half: the lowest one decides
+        const std::optional<FileLines::Line> line = lines.at(start);
+        if (!line)
             return std::nullopt;
-        const QList<QByteArray> fields = contents.mid(start, end - start).split('\t');
+        const QList<QByteArray> fields = line->text.split('\t');
         if (fields.size() != key.size())
             return std::nullopt;
         int order = 0;
@@ -150,19 +220,67 @@ std::optional<qint64> PrimaryIndexFile::keysBefore(const QByteArray& contents, c
             order = *field;
         }
         if (order > 0)
-            low = middle + 1;
+            *low = line->next;
         else
-            high = middle;
+            high = start;
     }
-    return low;
+    const std::optional<QByteArray> moved = lines.read(*low, status.st_size - *low);
+    if (!moved)
+        return std::nullopt;
+    const QByteArray line = keyLine(key);
+    Insertion result;
+    result.offset = *low;
+    result.bytes = line + *moved;
+    result.keysAfter = moved->count('\n');
+    // The CRC of the file with the line put in, from the one it has and the
+    // CRCs of the moved bytes and of the line: a CRC of two pieces is the
+    // first one's shifted over the second's length, exclusive-or the second's.
+    const uLong movedCrc = crcOf(*moved);
+    // The CRC of the bytes before the place, shifted over the moved bytes.
+    const uLong head = uLong(quint32(fingerprint)) ^ movedCrc;
+    const uLong whole = crc32_combine(head, 0, z_off_t(line.size())) ^
+                        crc32_combine(crcOf(line), 0, z_off_t(moved->size())) ^ movedCrc;
+    result.fingerprint = qint32(quint32(whole));
+    return result;
+}
+
+void PrimaryIndexFile::insert(const QString& path, const Insertion& insertion)
+{
+    const auto fail = [&](const QString& why) {
+        return Error(QStringLiteral("Cannot write the index file %1: %2").arg(path, why));
+    };
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw fail(systemError());
+    qsizetype written = 0;
+    while (written < insertion.bytes.size()) {
+        const ssize_t n = ::pwrite(fd, insertion.bytes.constData() + written,
+                                   size_t(insertion.bytes.size() - written), off_t(insertion.offset + written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const QString why = n < 0 ? systemError() : QStringLiteral("nothing written");
+            ::close(fd);
+            throw fail(why);
+        }
+        written += n;
+    }
+    if (::close(fd) != 0)
+        throw fail(systemError());
+}
+
+std::optional<PrimaryIndexFile::Stamp> PrimaryIndexFile::stamp(const QString& path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return Stamp{quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
+                 qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
 }
 
 qint32 PrimaryIndexFile::fingerprint(const QByteArray& contents)
 {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    // zlib takes at most 4 GiB a call; an index file is far smaller.
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(contents.constData()), uInt(contents.size()));
-    return qint32(quint32(crc));
+    return qint32(quint32(crcOf(contents)));
 }
 
 std::optional<QByteArray> PrimaryIndexFile::read(const QString& path)

@@ -22,16 +22,38 @@ public:
     // The file's bytes for rows given as their key values (already in key order).
     static QByteArray contents(const QStringList& keyFields, const QList<QVector<QVariant>>& keyRows);
 
-    // `contents` with the line of `key` put in as the key line number `position`
-    // (0: right after the field names); nullopt when it has fewer lines than that.
-    static std::optional<QByteArray> withKeyAt(const QByteArray& contents, qint64 position,
-                                               const QVector<QVariant>& key);
+    // A new key's line put into the file where it belongs: the bytes from
+    // `offset` to the end move after the line.
+    struct Insertion {
+        qint64 offset = 0;
+        QByteArray bytes;       // the key's line, then the bytes it moves
+        qint64 keysAfter = 0;   // the key lines moved
+        qint32 fingerprint = 0; // the whole file's, with the line put in
+    };
+    // The key's place in the file at `path`, whose fingerprint is `fingerprint`,
+    // found by halving over the file's bytes in the engine's order (numbers
+    // before texts, texts by their UTF-8 bytes). Only the lines met on the way
+    // and the bytes after the place are read, so the cost follows the rows
+    // after the new one, not the table's size. nullopt when the file cannot be
+    // read or a line met is not a plain text-and-number key.
+    static std::optional<Insertion> insertion(const QString& path, qint32 fingerprint,
+                                              const QVector<QVariant>& key);
+    // Writes an insertion into the file in place. Not through a temporary
+    // file: a write cut short leaves a file whose fingerprint differs from the
+    // one its table keeps, which is written anew from the table.
+    static void insert(const QString& path, const Insertion& insertion);
 
-    // The number of key lines of `contents` that come before `key` in the
-    // engine's order (numbers before texts, texts by their UTF-8 bytes), found
-    // by halving; nullopt when a line met on the way is not a plain text and
-    // number key.
-    static std::optional<qint64> keysBefore(const QByteArray& contents, const QVector<QVariant>& key);
+    // Tells whether the file is as it was when the stamp was taken, without
+    // reading it: which file the name leads to, its size and modification time.
+    struct Stamp {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 modifiedNs = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    // nullopt when there is no such file.
+    static std::optional<Stamp> stamp(const QString& path);
 
     // A 32-bit fingerprint of the file's bytes (CRC-32).
     static qint32 fingerprint(const QByteArray& contents);

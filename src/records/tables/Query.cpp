@@ -174,7 +174,7 @@ int Query::execute()
         }
         for (const TableSchema* table : mentionedTables()) {
             if (changed > 0 && table->hasPrimaryIndex())
-                indexes.append({table, m_connection.indexFileContents(*table)});
+                indexes.append({table, m_connection.indexFileContents(*table), std::nullopt});
         }
         return indexes;
     });

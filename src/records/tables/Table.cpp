@@ -85,11 +85,6 @@ QString Table::rowColumns() const
     return columns.join(QLatin1Char(','));
 }
 
-qint64 Table::rowidAt(int row) const
-{
-    return m_rows.at(row).value(m_schema.fields.size(), qint64(-1)).toLongLong();
-}
-
 int Table::positionOf(qint64 rowid)
 {
     if (rowid < 0)
@@ -174,16 +169,36 @@ int Table::countRows(int addedHere)
     return m_count;
 }
 
-void Table::load(qint64 currentRowid, int knownPosition, int addedHere)
+void Table::load(qint64 currentRowid, qint64 knownRowsAfter, int addedHere)
 {
     m_connection.attach(m_schema);
+    const int count = countRows(addedHere);
     ResultRows rows =
         ResultRows::pagedTable(m_connection, DatabaseConnection::qualifiedName(m_schema), rowColumns(),
-                               orderClause(m_schema).trimmed(), countRows(addedHere), {filePath()});
-    const int current = knownPosition >= 0 ? knownPosition : positionOf(currentRowid);
+                               orderClause(m_schema).trimmed(), count, {filePath()});
     if (state() == State::Inactive)
         setState(State::Browse);
-    setResult(m_schema.fields, std::move(rows), current);
+    QVector<QVariant> current;
+    if (currentRowid >= 0) {
+        DatabaseConnection::Statement read(
+            m_connection,
+            QStringLiteral("SELECT %1 FROM %2 WHERE rowid=?1")
+                .arg(rowColumns(), DatabaseConnection::qualifiedName(m_schema)),
+            {filePath()});
+        read.bind(1, currentRowid);
+        const ResultSet found = read.fetchAll();
+        if (!found.rows.isEmpty())
+            current = found.rows.first();
+    }
+    if (current.isEmpty()) {
+        setResult(m_schema.fields, std::move(rows), 0);
+        return;
+    }
+    // The row is shown from its values; its index is looked for only when asked.
+    const int position = knownRowsAfter >= 0 ? int(qMax<qint64>(0, count - 1 - knownRowsAfter)) : -1;
+    setResult(m_schema.fields, std::move(rows), std::move(current), [this, currentRowid, position] {
+        return position >= 0 ? position : positionOf(currentRowid);
+    });
 }
 
 void Table::open()
@@ -203,7 +218,8 @@ void Table::refresh()
     requireOpen();
     if (state() == State::Insert)
         return;
-    load(m_row >= 0 && m_row < m_rows.size() ? rowidAt(m_row) : -1);
+    const QVariant rowid = hasCurrentRow() ? currentValue(int(m_schema.fields.size())) : QVariant();
+    load(rowid.isValid() ? rowid.toLongLong() : -1);
 }
 
 void Table::append()
@@ -425,12 +441,11 @@ qint64 Table::insertPending()
     return sqlite3_last_insert_rowid(m_connection.handle());
 }
 
-QByteArray Table::indexContentsWithRow(qint64 rowid, int& position)
+DatabaseConnection::IndexFileUpdate Table::indexUpdateWithRow(qint64 rowid, qint64& rowsAfter)
 {
-    // The .PX as it stands, when in step, gets the new key's line at its
-    // place; otherwise it is made anew from the rows.
-    const std::optional<QByteArray> current = PrimaryIndexFile::read(indexFilePath());
-    if (current && PrimaryIndexFile::fingerprint(*current) == m_connection.storedIndexFingerprint(m_schema)) {
+    // A .PX in step gets the new key's line at its place; otherwise it is
+    // made anew from the rows.
+    if (m_connection.indexFileInStep(m_schema)) {
         QStringList key;
         for (const QString& field : m_schema.primaryKey)
             key << quotedName(field);
@@ -441,21 +456,18 @@ QByteArray Table::indexContentsWithRow(qint64 rowid, int& position)
             {filePath()});
         read.bind(1, rowid);
         const ResultSet found = read.fetchAll();
+        // The line of a key unlike the others makes the file anew.
         if (!found.rows.isEmpty()) {
-            const QVector<QVariant>& keyValues = found.rows.first();
-            // The line of a key unlike the others makes the file anew.
-            const std::optional<qint64> before = PrimaryIndexFile::keysBefore(*current, keyValues);
-            if (before) {
-                if (const auto contents = PrimaryIndexFile::withKeyAt(*current, *before, keyValues)) {
-                    // The table is listed in key order: the row's place too.
-                    if (m_schema.orderFields == m_schema.primaryKey)
-                        position = int(*before);
-                    return *contents;
-                }
+            if (auto insertion = PrimaryIndexFile::insertion(
+                    indexFilePath(), m_connection.storedIndexFingerprint(m_schema), found.rows.first())) {
+                // The table is listed in key order: the rows after the new one too.
+                if (m_schema.orderFields == m_schema.primaryKey)
+                    rowsAfter = insertion->keysAfter;
+                return {&m_schema, {}, std::move(insertion)};
             }
         }
     }
-    return m_connection.indexFileContents(m_schema);
+    return {&m_schema, m_connection.indexFileContents(m_schema), std::nullopt};
 }
 
 void Table::post()
@@ -472,12 +484,12 @@ void Table::post()
     const QString path = filePath();
     m_connection.attach(m_schema);
     qint64 rowid = -1;
-    int position = -1;
+    qint64 rowsAfter = -1;
     const auto updates = m_connection.commitInStep({path}, [&] {
         rowid = insertPending();
         QList<DatabaseConnection::IndexFileUpdate> indexes;
         if (m_schema.hasPrimaryIndex())
-            indexes.append({&m_schema, indexContentsWithRow(rowid, position)});
+            indexes.append(indexUpdateWithRow(rowid, rowsAfter));
         return indexes;
     }); // committed to the file on return (synchronous=FULL)
     m_pending.clear();
@@ -499,7 +511,7 @@ void Table::post()
         throw savedBut(error);
     }
     try {
-        load(rowid, position, 1);
+        load(rowid, rowsAfter, 1);
     } catch (const Error& error) {
         throw savedBut(error);
     }
@@ -546,7 +558,6 @@ bool Table::locate(const QString& claimno, int seq)
         refresh();
         return false;
     }
-    m_row = -1; // always report the move
     load(found.rows.first().value(0).toLongLong());
     return true;
 }
@@ -596,7 +607,7 @@ void Table::replaceRows(const std::function<void()>& fill)
             fill();
             QList<DatabaseConnection::IndexFileUpdate> indexes;
             if (m_schema.hasPrimaryIndex())
-                indexes.append({&m_schema, m_connection.indexFileContents(m_schema)});
+                indexes.append({&m_schema, m_connection.indexFileContents(m_schema), std::nullopt});
             return indexes;
         });
     } catch (...) {

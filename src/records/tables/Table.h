@@ -77,20 +77,20 @@ public:
 private:
     void requireInsert(const QString& field) const;
     void assign(int column, const QVariant& stored);
-    // Reads the rows again; `currentRowid` becomes the current row, at
-    // `knownPosition` when the caller knows its place. `addedHere`: the rows
-    // this connection added since the last reading (-1: unknown).
-    void load(qint64 currentRowid, int knownPosition = -1, int addedHere = -1);
+    // Reads the rows again; `currentRowid` becomes the current row, with
+    // `knownRowsAfter` rows after it when the caller knows its place (-1:
+    // looked for when asked). `addedHere`: the rows this connection added
+    // since the last reading (-1: unknown).
+    void load(qint64 currentRowid, qint64 knownRowsAfter = -1, int addedHere = -1);
     int countRows(int addedHere);
     QString rowColumns() const;
-    qint64 rowidAt(int row) const;
     // The place of the row in the table's order.
     int positionOf(qint64 rowid);
     std::unique_ptr<DatabaseConnection::Statement> insertStatement();
     qint64 insertPending();
-    // The .PX contents with the stored row's key added; `position` gets the
-    // row's place in the table's order when that is found on the way.
-    QByteArray indexContentsWithRow(qint64 rowid, int& position);
+    // The .PX update that adds the stored row's key; `rowsAfter` gets the
+    // number of rows after it in the table's order when that is found on the way.
+    DatabaseConnection::IndexFileUpdate indexUpdateWithRow(qint64 rowid, qint64& rowsAfter);
 
     const TableSchema& m_schema;
     std::unique_ptr<DatabaseConnection::Statement> m_insert; // while replacing rows
