@@ -250,6 +250,28 @@ void DatabaseConnection::attach(const TableSchema& table)
         detach(table); // looked at again by the next use
         throw;
     }
+    addSearchIndex(table);
+}
+
+void DatabaseConnection::addSearchIndex(const TableSchema& table)
+{
+    if (table.searchFields.isEmpty())
+        return;
+    const QString schema = schemaName(table);
+    const QString path = filePath(table);
+    Statement look(*this,
+                   QStringLiteral("SELECT count(*) FROM %1.sqlite_master WHERE type='index' AND name=?1").arg(schema),
+                   {path});
+    look.bind(1, table.searchIndexName());
+    const ResultSet found = look.fetchAll();
+    if (!found.rows.isEmpty() && found.rows.first().value(0).toInt() > 0)
+        return;
+    // A file made by an earlier version gets it once; one that cannot be
+    // written is searched without it, only more slowly.
+    try {
+        exec(table.searchIndexStatement(schema), {path});
+    } catch (const Error&) {
+    }
 }
 
 void DatabaseConnection::attachIfPossible(const QList<const TableSchema*>& tables)

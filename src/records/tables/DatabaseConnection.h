@@ -136,6 +136,8 @@ private:
     void attachFile(const TableSchema& table, const QString& path);
     // Rewrites the .PX file of a keyed table when it is missing or out of step.
     void keepIndexFileInStep(const TableSchema& table);
+    // Creates the table's search index when its file lacks it.
+    void addSearchIndex(const TableSchema& table);
     void detach(const TableSchema& table);
 
     sqlite3* m_db = nullptr;

@@ -90,7 +90,24 @@ QStringList TableSchema::createStatements() const
                           .arg(quotedName(name + QStringLiteral("_Order")), quotedName(name),
                                order.join(QLatin1Char(',')));
     }
+    if (!searchFields.isEmpty())
+        statements << searchIndexStatement({});
     return statements;
+}
+
+QString TableSchema::searchIndexName() const
+{
+    return searchFields.isEmpty() ? QString() : name + QLatin1Char('_') + searchFields.first();
+}
+
+QString TableSchema::searchIndexStatement(const QString& schema) const
+{
+    QStringList fields;
+    for (const QString& field : searchFields)
+        fields << quotedName(field);
+    return QStringLiteral("CREATE INDEX %1%2 ON %3 (%4)")
+        .arg(schema.isEmpty() ? QString() : schema + QLatin1Char('.'), quotedName(searchIndexName()),
+             quotedName(name), fields.join(QLatin1Char(',')));
 }
 
 namespace tables {
@@ -98,42 +115,44 @@ namespace tables {
 const TableSchema& tevrak()
 {
     static const TableSchema schema{
-        QStringLiteral("Tevrak"), QStringLiteral("Tevrak.DB"), tevrakFields(), {}, claimKey};
+        QStringLiteral("Tevrak"), QStringLiteral("Tevrak.DB"), tevrakFields(), {}, claimKey,
+        // The finished claims that the pending-car search leaves out.
+        {QStringLiteral("Status"), QStringLiteral("Claimno")}};
     return schema;
 }
 
 const TableSchema& tevrak2()
 {
     static const TableSchema schema{QStringLiteral("Tevrak2"), QStringLiteral("Tevrak2.DB"), tevrakFields(),
-                                    claimKey, claimKey};
+                                    claimKey, claimKey, {}};
     return schema;
 }
 
 const TableSchema& expense()
 {
     static const TableSchema schema{QStringLiteral("Expense"), QStringLiteral("Expense.DB"), expenseFields(),
-                                    claimKey, claimKey};
+                                    claimKey, claimKey, {}};
     return schema;
 }
 
 const TableSchema& expense2()
 {
     static const TableSchema schema{QStringLiteral("Expense2"), QStringLiteral("Expense2.DB"),
-                                    expenseFields(), claimKey, claimKey};
+                                    expenseFields(), claimKey, claimKey, {}};
     return schema;
 }
 
 const TableSchema& status()
 {
     static const TableSchema schema{
-        QStringLiteral("Status"), QStringLiteral("Status.DB"), {str("Code", 1), str("Status", 50)}, {}, {}};
+        QStringLiteral("Status"), QStringLiteral("Status.DB"), {str("Code", 1), str("Status", 50)}, {}, {}, {}};
     return schema;
 }
 
 const TableSchema& user()
 {
     static const TableSchema schema{
-        QStringLiteral("USER"), QStringLiteral("USER.db"), {str("USERID", 20)}, {}, {}};
+        QStringLiteral("USER"), QStringLiteral("USER.db"), {str("USERID", 20)}, {}, {}, {}};
     return schema;
 }
 

@@ -24,14 +24,21 @@ struct TableSchema {
     QList<FieldDef> fields;
     QStringList primaryKey;  // empty when the table has no primary index
     QStringList orderFields; // the order rows are listed in (empty: insertion order)
+    // An index that serves a search over a large table ("Tevrak_Status" on
+    // Status, Claimno); empty when there is none.
+    QStringList searchFields;
 
     bool hasPrimaryIndex() const { return !primaryKey.isEmpty(); }
     // "Tevrak2.PX" beside "Tevrak2.DB"; empty when the table has no primary index.
     QString indexFileName() const;
     // The field of that name (without regard to case), or nullptr.
     const FieldDef* field(const QString& fieldName) const;
-    // The SQL that creates the table (and its ordering index) in a new file.
+    // The SQL that creates the table (and its ordering and search indexes) in a new file.
     QStringList createStatements() const;
+    // The search index's name ("Tevrak_Status"); empty when there is none.
+    QString searchIndexName() const;
+    // The SQL that creates the search index in the attached file `schema`.
+    QString searchIndexStatement(const QString& schema) const;
 };
 
 // A row identified by claim number and sequence, the key of the claim tables.

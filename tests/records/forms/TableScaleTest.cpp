@@ -275,6 +275,27 @@ TEST_F(TableScaleTest, AnIndexFileChangedByAnotherProgramBetweenSavesIsWrittenAn
     EXPECT_FALSE(indexFileBehind(file("Expense.DB"), file("Expense.PX")));
 }
 
+TEST_F(TableScaleTest, ARegisterFileWithoutTheStatusIndexGetsItWhenOpened)
+{
+    // A file of an earlier version: the finished claims are found by reading
+    // every row in claim order.
+    const QString tevrak = file("Tevrak.DB");
+    sqliteLines(tevrak, "SELECT 1"); // the file is there
+    QProcess drop;
+    drop.start("sqlite3", {tevrak, "DROP INDEX \"Tevrak_Status\""});
+    ASSERT_TRUE(drop.waitForFinished(60000));
+    ASSERT_EQ(drop.exitCode(), 0) << drop.readAllStandardError().toStdString();
+    {
+        ClaimDatabase db;
+        db.openForStartUp();
+        db.TevrakQ4.open();
+    }
+    EXPECT_EQ(sqliteLines(tevrak, "EXPLAIN QUERY PLAN select distinct claimno from tevrak "
+                                  "where status='ซ่อมเสร็จ'")
+                  .join('\n'),
+              "QUERY PLAN\n`--SEARCH tevrak USING COVERING INDEX Tevrak_Status (Status=?)");
+}
+
 TEST_F(TableScaleTest, ASavedRowIsCurrentAtOnceAndItsPlaceIsFoundWhenAskedFor)
 {
     // The register has no .PX: the place of a saved row is not known from it.
