@@ -93,6 +93,22 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// Writes all of `bytes` at `offset`; the reason when that fails.
+std::optional<QString> writeAllAt(int fd, const QByteArray& bytes, qint64 offset)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n =
+            ::pwrite(fd, bytes.constData() + written, size_t(bytes.size() - written), off_t(offset + written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? systemError() : QStringLiteral("nothing written");
+        written += n;
+    }
+    return std::nullopt;
+}
+
 uLong crcOf(const QByteArray& bytes)
 {
     // zlib takes at most 4 GiB a call; an index file is far smaller.
@@ -252,18 +268,9 @@ void PrimaryIndexFile::insert(const QString& path, const Insertion& insertion)
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         throw fail(systemError());
-    qsizetype written = 0;
-    while (written < insertion.bytes.size()) {
-        const ssize_t n = ::pwrite(fd, insertion.bytes.constData() + written,
-                                   size_t(insertion.bytes.size() - written), off_t(insertion.offset + written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const QString why = n < 0 ? systemError() : QStringLiteral("nothing written");
-            ::close(fd);
-            throw fail(why);
-        }
-        written += n;
+    if (const auto why = writeAllAt(fd, insertion.bytes, insertion.offset)) {
+        ::close(fd);
+        throw fail(*why);
     }
     if (::close(fd) != 0)
         throw fail(systemError());
@@ -308,17 +315,9 @@ void PrimaryIndexFile::write(const QString& path, const QByteArray& contents)
     const int fd = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         throw fail(systemError());
-    qsizetype written = 0;
-    while (written < contents.size()) {
-        const ssize_t n = ::write(fd, contents.constData() + written, size_t(contents.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const QString why = n < 0 ? systemError() : QStringLiteral("nothing written");
-            ::close(fd);
-            throw fail(why);
-        }
-        written += n;
+    if (const auto why = writeAllAt(fd, contents, 0)) {
+        ::close(fd);
+        throw fail(*why);
     }
     if (::close(fd) != 0)
         throw fail(systemError());
