@@ -205,10 +205,11 @@ void Dataset::setResult(const QList<FieldDef>& columns, ResultRows rows, QVector
 int Dataset::currentIndex() const
 {
     if (m_placeOfCurrent) {
-        const auto place = std::move(m_placeOfCurrent);
-        m_placeOfCurrent = nullptr;
+        // A failure to find it leaves the row current, to be looked for again.
+        const int found = m_placeOfCurrent();
         // From here on the row is read from the result, as any other.
-        m_row = qBound(0, place(), int(m_rows.size()) - 1);
+        m_row = qBound(0, found, int(m_rows.size()) - 1);
+        m_placeOfCurrent = nullptr;
     }
     return m_row;
 }
