@@ -163,10 +163,13 @@ void Dataset::setColumns(const QList<FieldDef>& columns)
 {
     m_columns = columns;
     m_columnIndex.clear();
+    m_exactColumnIndex.clear();
     for (int i = 0; i < m_columns.size(); ++i) {
         const QString key = m_columns[i].name.toLower();
-        if (!m_columnIndex.contains(key))
+        if (!m_columnIndex.contains(key)) {
             m_columnIndex.insert(key, i);
+            m_exactColumnIndex.insert(m_columns[i].name, i);
+        }
     }
 }
 
@@ -273,6 +276,11 @@ QStringList Dataset::fieldNames() const
 
 int Dataset::columnIndex(const QString& field) const
 {
+    // Fields are mostly named as the table names them: found without a
+    // lower-case copy of the name (a copy per field per row adds up in an export).
+    const auto exact = m_exactColumnIndex.constFind(field);
+    if (exact != m_exactColumnIndex.constEnd())
+        return *exact;
     return m_columnIndex.value(field.toLower(), -1);
 }
 

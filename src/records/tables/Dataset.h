@@ -120,7 +120,8 @@ private:
     mutable std::function<int()> m_placeOfCurrent;
     QString m_name;
     State m_state = State::Inactive;
-    QHash<QString, int> m_columnIndex; // lower-case name -> column
+    QHash<QString, int> m_columnIndex;      // lower-case name -> column
+    QHash<QString, int> m_exactColumnIndex; // the name as the result gives it -> column
 };
 
 // Conversions of stored values under the blank conventions.
