@@ -153,21 +153,21 @@ void DatabaseConnection::rememberIndexFile(const QString& path, qint32 fingerpri
         m_knownIndexFiles.insert(path, {*stamp, fingerprint});
 }
 
-bool DatabaseConnection::indexFileInStep(const TableSchema& table)
+std::optional<qint32> DatabaseConnection::inStepIndexFingerprint(const TableSchema& table)
 {
     const QString path = indexFilePath(table);
     const qint32 stored = storedIndexFingerprint(table);
     const std::optional<PrimaryIndexFile::Stamp> before = PrimaryIndexFile::stamp(path);
     const auto known = m_knownIndexFiles.constFind(path);
     if (before && known != m_knownIndexFiles.constEnd() && known->stamp == *before)
-        return known->fingerprint == stored;
+        return known->fingerprint == stored ? std::optional(stored) : std::nullopt;
     const std::optional<QByteArray> current = PrimaryIndexFile::read(path);
     if (!current || PrimaryIndexFile::fingerprint(*current) != stored)
-        return false;
+        return std::nullopt;
     // Changed while it was read: not known, read again next time.
     if (before && PrimaryIndexFile::stamp(path) == before)
         m_knownIndexFiles.insert(path, {*before, stored});
-    return true;
+    return stored;
 }
 
 void DatabaseConnection::rewriteIndexFile(const TableSchema& table)
@@ -181,7 +181,7 @@ void DatabaseConnection::rewriteIndexFile(const TableSchema& table)
 
 void DatabaseConnection::keepIndexFileInStep(const TableSchema& table)
 {
-    if (table.hasPrimaryIndex() && !indexFileInStep(table))
+    if (table.hasPrimaryIndex() && !inStepIndexFingerprint(table))
         rewriteIndexFile(table);
 }
 

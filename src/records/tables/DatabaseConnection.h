@@ -119,10 +119,11 @@ public:
     QByteArray indexFileContents(const TableSchema& table);
     // The fingerprint of the .PX contents that the table file keeps.
     qint32 storedIndexFingerprint(const TableSchema& table);
-    // True when the keyed table's .PX file holds the contents whose fingerprint
-    // its table keeps. A file unchanged since this connection last read or
-    // wrote it is not read again.
-    bool indexFileInStep(const TableSchema& table);
+    // The fingerprint the keyed table keeps, when its .PX file holds the
+    // contents it stands for; nullopt when the file is missing or out of step.
+    // A file unchanged since this connection last read or wrote it is not
+    // read again.
+    std::optional<qint32> inStepIndexFingerprint(const TableSchema& table);
     // Writes the keyed table's .PX file from the keys of its rows, in step.
     void rewriteIndexFile(const TableSchema& table);
 

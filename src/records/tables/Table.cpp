@@ -445,7 +445,7 @@ DatabaseConnection::IndexFileUpdate Table::indexUpdateWithRow(qint64 rowid, qint
 {
     // A .PX in step gets the new key's line at its place; otherwise it is
     // made anew from the rows.
-    if (m_connection.indexFileInStep(m_schema)) {
+    if (const std::optional<qint32> fingerprint = m_connection.inStepIndexFingerprint(m_schema)) {
         QStringList key;
         for (const QString& field : m_schema.primaryKey)
             key << quotedName(field);
@@ -458,8 +458,7 @@ DatabaseConnection::IndexFileUpdate Table::indexUpdateWithRow(qint64 rowid, qint
         const ResultSet found = read.fetchAll();
         // The line of a key unlike the others makes the file anew.
         if (!found.rows.isEmpty()) {
-            if (auto insertion = PrimaryIndexFile::insertion(
-                    indexFilePath(), m_connection.storedIndexFingerprint(m_schema), found.rows.first())) {
+            if (auto insertion = PrimaryIndexFile::insertion(indexFilePath(), *fingerprint, found.rows.first())) {
                 // The table is listed in key order: the rows after the new one too.
                 if (m_schema.orderFields == m_schema.primaryKey)
                     rowsAfter = insertion->keysAfter;
