@@ -5,17 +5,33 @@ starts Xvfb on a free display, starts the program and finds its main window.
 """
 
 import os
+import select
 import shutil
 import subprocess
 import tempfile
 import time
 
 
-def free_display():
-    for number in range(90, 190):
-        if not os.path.exists(f"/tmp/.X11-unix/X{number}") and not os.path.exists(f"/tmp/.X{number}-lock"):
-            return number
-    raise RuntimeError("no free X display number")
+def start_xvfb():
+    """Starts Xvfb on a display it chooses itself, so that two desktops started
+    at once never share one; returns the process and the display number."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"],
+                            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    answer = b""
+    try:
+        while not answer.endswith(b"\n"):
+            ready, _, _ = select.select([read_end], [], [], 10)
+            chunk = os.read(read_end, 16) if ready else b""
+            if not chunk:
+                xvfb.kill()
+                raise RuntimeError("Xvfb did not start")
+            answer += chunk
+    finally:
+        os.close(read_end)
+    return xvfb, int(answer)
 
 
 class Desktop:
@@ -34,16 +50,9 @@ class Desktop:
         })
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
         self.env.pop("QT_QPA_PLATFORM", None)
-        self.display = free_display()
+        self.xvfb, self.display = start_xvfb()
         self.env["DISPLAY"] = f":{self.display}"
-        self.xvfb = subprocess.Popen(["Xvfb", f":{self.display}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.app = None
-        deadline = time.time() + 10
-        while not os.path.exists(f"/tmp/.X11-unix/X{self.display}"):
-            if time.time() > deadline:
-                raise RuntimeError("Xvfb did not start")
-            time.sleep(0.05)
 
     def init_workstation(self, init_program):
         """Creates the folders and empty tables with the workstation tool."""
