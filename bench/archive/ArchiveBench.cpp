@@ -17,9 +17,9 @@
 #include "archive/ArchivePage.h"
 #include "imaging/PageLoader.h"
 #include "intake/PictureZoom.h"
-#include "platform/Controls.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/DriveC.h"
 #include "support/TestPictures.h"
 
 #include <QApplication>

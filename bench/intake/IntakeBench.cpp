@@ -7,10 +7,10 @@
 
 #include "intake/Filing.h"
 #include "intake/InboxPage.h"
-#include "platform/ProgramValues.h"
-#include "platform/Controls.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
+#include "platform/core/ProgramValues.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/DriveC.h"
 
 #include <QApplication>
 #include <QDir>

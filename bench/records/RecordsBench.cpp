@@ -10,18 +10,18 @@
 
 #include "archive/ArchivePage.h"
 #include "mainwindow/PictureU.h"
-#include "platform/ProgramValues.h"
+#include "platform/core/ProgramValues.h"
 #include "mainwindow/SharedForms.h"
-#include "platform/DateBox.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
+#include "platform/widgets/DateBox.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/DriveC.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/tables/EmptyTables.h"
 #include "records/forms/EnquiryU.h"
 #include "records/forms/ExpensePage.h"
 #include "records/forms/PendingCarPage.h"
 #include "records/tables/SearchTexts.h"
-#include "transfer/TransferJob.h"
+#include "transfer/job/TransferJob.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -192,9 +192,7 @@ int exportRows()
 {
     records::ClaimDatabase db;
     db.openForStartUp();
-    ProgramValues values;
-    SharedForms forms;
-    transfer::TransferJob job(db, values, forms, nullptr);
+    transfer::TransferJob job(db, QString());
     QElapsedTimer timer;
     timer.start();
     job.exportTables();

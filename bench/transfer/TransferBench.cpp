@@ -7,16 +7,16 @@
 // a private drive C: below TEVRAK_BENCH_DIR/C.
 #include <benchmark/benchmark.h>
 
-#include "exchange/CopyfU.h"
-#include "platform/ProgramValues.h"
-#include "transfer/TransferForms.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
+#include "exchange/forms/CopyfU.h"
+#include "platform/core/ProgramValues.h"
+#include "transfer/forms/TransferForms.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/DriveC.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/tables/EmptyTables.h"
 #include "startup/RegisterF2U.h"
-#include "transfer/TransferJob.h"
-#include "transfer/ZipfU.h"
+#include "transfer/forms/TransferRun.h"
+#include "transfer/forms/ZipfU.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -132,7 +132,7 @@ void TransferJob_Tevrak(benchmark::State& state)
         database.ExpenseT.post();
 
         const auto start = std::chrono::steady_clock::now();
-        transfer::TransferJob job(database, values, forms, &mainWindow);
+        transfer::TransferRun job(database, values, forms, &mainWindow);
         job.run();
         const auto end = std::chrono::steady_clock::now();
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());

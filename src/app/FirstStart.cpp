@@ -1,9 +1,9 @@
 #include "app/FirstStart.h"
 
 #include "app/Workstation.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
-#include "platform/FileSystem.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/FileSystem.h"
 #include "records/tables/WorkstationCreation.h"
 
 namespace tevrak {

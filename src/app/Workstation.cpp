@@ -1,16 +1,16 @@
 #include "app/Workstation.h"
 
 #include "app/FirstStart.h"
-#include "exchange/CopyfU.h"
+#include "exchange/forms/CopyfU.h"
 #include "mainwindow/PictureU.h"
 #include "records/forms/EnquiryU.h"
 #include "records/forms/FormUserU.h"
-#include "platform/Dialogs.h"
-#include "platform/Registry.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/Registry.h"
 #include "startup/RegisterF2U.h"
 #include "startup/RegisterFU.h"
 #include "startup/SplashU.h"
-#include "transfer/ZipfU.h"
+#include "transfer/forms/ZipfU.h"
 
 #include <QCoreApplication>
 #include <QThread>

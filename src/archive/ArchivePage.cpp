@@ -1,11 +1,12 @@
 #include "archive/ArchivePage.h"
 
 #include "imaging/PageLoader.h"
-#include "platform/Controls.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
-#include "platform/Error.h"
-#include "platform/FileSystem.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/ClaimFileName.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
 
 #include <QDir>
 #include <QEvent>
@@ -181,7 +182,7 @@ void ArchivePage::ListBox2Click()
 void ArchivePage::Edit6Change()
 {
     const QString text = Edit6->text();
-    if (text.size() != 8)
+    if (text.size() != platform::ClaimFileName::ClaimLength)
         return;
     if (namesOneFolder(text) && platform::folderExists(platform::paths::claimFolder(text))) {
         openFolder(text);

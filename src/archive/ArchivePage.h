@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ThumbnailSlots.h"
+#include "platform/widgets/ThumbnailSlots.h"
 
 #include "archive/ArchivePaging.h"
 

@@ -14,7 +14,7 @@ extern "C" {
 
 #include "imaging/ExifBlock.h"
 #include "imaging/PictureFile.h"
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 
 namespace tevrak::imaging {
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 
 namespace tevrak::imaging {
 

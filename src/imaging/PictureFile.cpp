@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 
 namespace tevrak::imaging {
 

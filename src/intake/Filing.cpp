@@ -1,13 +1,14 @@
 #include "intake/Filing.h"
 
 #include "intake/InboxPage.h"
-#include "platform/Controls.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
-#include "platform/Error.h"
-#include "platform/FileSystem.h"
-#include "platform/ProgramValues.h"
-#include "platform/StagedCopy.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/ClaimFileName.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
+#include "platform/core/ProgramValues.h"
+#include "platform/core/StagedCopy.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -15,21 +16,12 @@
 
 namespace tevrak::intake {
 
+using platform::ClaimFileName;
+
 namespace {
 
 const QString gifExtension = QStringLiteral(".GIF");
 const QString jpgExtension = QStringLiteral(".JPG");
-
-// Characters that cannot stand in a Windows file name: the claim number names
-// a folder and begins every filed name, and these names travel to the server.
-std::optional<QChar> forbiddenCharacter(const QString& claimNumber)
-{
-    for (const QChar c : claimNumber) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f || QStringLiteral("\\/:*?\"<>|").contains(c))
-            return c;
-    }
-    return std::nullopt;
-}
 
 // The JPEG and GIF files of a folder, as the file lists show them.
 QStringList picturesIn(const QString& folder)
@@ -43,9 +35,7 @@ QStringList unsentNamesOf(const QString& claimNumber)
 {
     QStringList names = picturesIn(platform::paths::outbox);
     names.removeIf([&claimNumber](const QString& name) {
-        bool numbered = false;
-        name.mid(8, 3).toInt(&numbered);
-        return !numbered || !name.startsWith(claimNumber, Qt::CaseInsensitive);
+        return !ClaimFileName::sequenceOf(name) || !name.startsWith(claimNumber, Qt::CaseInsensitive);
     });
     return names;
 }
@@ -54,22 +44,22 @@ QStringList unsentNamesOf(const QString& claimNumber)
 
 const Category& beforeRepairCategory()
 {
-    static const Category category{1, 299, QStringLiteral("ก่อนซ่อม")};
+    static const Category category{platform::FilingCategory::BeforeRepair, QStringLiteral("ก่อนซ่อม")};
     return category;
 }
 const Category& duringRepairCategory()
 {
-    static const Category category{300, 499, QStringLiteral("ระหว่างซ่อม")};
+    static const Category category{platform::FilingCategory::DuringRepair, QStringLiteral("ระหว่างซ่อม")};
     return category;
 }
 const Category& afterRepairCategory()
 {
-    static const Category category{500, 799, QStringLiteral("หลังซ่อม")};
+    static const Category category{platform::FilingCategory::AfterRepair, QStringLiteral("หลังซ่อม")};
     return category;
 }
 const Category& documentsCategory()
 {
-    static const Category category{800, 999, QStringLiteral("เอกสาร")};
+    static const Category category{platform::FilingCategory::Documents, QStringLiteral("เอกสาร")};
     return category;
 }
 
@@ -78,29 +68,22 @@ QString nextSequence(const QStringList& claimFolderNames, int low, int high, con
 {
     int best = 0;
     for (const QString& name : claimFolderNames) {
-        const QString field = name.mid(8, 3);
-        bool numeric = false;
-        const int value = field.toInt(&numeric);
-        if (!numeric) {
+        const std::optional<int> value = ClaimFileName::sequenceOf(name);
+        if (!value) {
             throw Error(QStringLiteral("'%1' is not a valid sequence number (the file %2 in the folder of claim %3)")
-                            .arg(field, name, claimNumber));
+                            .arg(ClaimFileName::sequencePart(name), name, claimNumber));
         }
-        if (value >= low && value <= high && value > best)
-            best = value;
+        if (*value >= low && *value <= high && *value > best)
+            best = *value;
     }
-    const int next = best + 1;
+    const int next = best == 0 ? low : best + 1;
     if (next > high) {
         throw Error(QStringLiteral("หมวด %1 ของเลขรับแจ้ง %2 เต็มแล้ว (%3 ถึง %4): ไม่ได้จัดเก็บรูปภาพ")
                         .arg(categoryCaption, claimNumber)
                         .arg(low, 3, 10, QLatin1Char('0'))
                         .arg(high));
     }
-    const QString digits = QString::number(next);
-    if (digits.size() == 1)
-        return low == 1 ? QStringLiteral("00") + digits : QString::number(low);
-    if (digits.size() == 2)
-        return QStringLiteral("0") + digits;
-    return digits;
+    return QStringLiteral("%1").arg(next, ClaimFileName::SequenceLength, 10, QLatin1Char('0'));
 }
 
 Filing::Filing(InboxPage& page, ProgramValues& values) : m_page(page), m_values(values)
@@ -140,18 +123,19 @@ void Filing::Image10DragDrop(QObject* target, QObject* source)
     if (!category)
         return;
     const QString claimNumber = m_page.Edit1->text();
-    if (claimNumber.size() != 8) {
+    if (claimNumber.size() != ClaimFileName::ClaimLength) {
         platform::showPlainMessage(claimNumber.isEmpty() ? QStringLiteral("กรุณาป้อนเลขรับแจ้ง")
                                                          : QStringLiteral("เลขรับแจ้งต้องมี 8 ตัว"));
         m_page.Edit1->setFocus();
         return;
     }
-    if (const auto bad = forbiddenCharacter(claimNumber)) {
+    if (const auto bad = ClaimFileName::forbiddenClaimCharacter(claimNumber)) {
         const QString shown = bad->unicode() < 0x20 || bad->unicode() == 0x7f
                                   ? QStringLiteral("code %1").arg(bad->unicode())
                                   : QString(*bad);
         platform::showPlainMessage(
-            QStringLiteral("เลขรับแจ้งมีอักขระที่ใช้ในชื่อไฟล์ไม่ได้ (%1): ห้ามใช้ \\ / : * ? \" < > |").arg(shown));
+            QStringLiteral("เลขรับแจ้งมีอักขระที่ใช้ในชื่อไฟล์ไม่ได้ (%1): ห้ามใช้ \\ / : * ? \" < > | และห้ามขึ้นต้นด้วยจุด")
+                .arg(shown));
         m_page.Edit1->setFocus();
         return;
     }
@@ -210,7 +194,8 @@ void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category
     if (!platform::folderExists(claimFolder))
         platform::createFolder(claimFolder);
     m_claimFiles = picturesIn(claimFolder);
-    m_values.SequenceText = RepairGroup(category.low, category.high, category.caption);
+    const platform::SequenceRange range = platform::sequenceRange(category.kind);
+    m_values.SequenceText = RepairGroup(range.low, range.high, category.caption);
 
     m_values.CurrentFileName = slot.caption->text();
     m_values.ExtensionText = m_values.CurrentFileName.right(4);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/ThumbnailSlots.h"
+#include "platform/core/ClaimFileName.h"
+#include "platform/widgets/ThumbnailSlots.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,10 +17,9 @@ namespace tevrak::intake {
 class InboxPage;
 struct CategoryTarget;
 
-// A filing category: the range of its sequence numbers and its caption.
+// A filing category of tab 1: which one (its sequence numbers) and its caption.
 struct Category {
-    int low;
-    int high;
+    platform::FilingCategory kind;
     QString caption;
 };
 

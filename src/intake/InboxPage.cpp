@@ -2,12 +2,12 @@
 
 #include "imaging/PageLoader.h"
 #include "imaging/Pictures.h"
-#include "platform/Controls.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
-#include "platform/Error.h"
-#include "platform/FileSystem.h"
-#include "platform/ProgramValues.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
+#include "platform/core/ProgramValues.h"
 
 #include <QLineEdit>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Controls.h"
-#include "platform/ThumbnailSlots.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ThumbnailSlots.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #include "intake/PictureZoom.h"
 
 #include "intake/PreviewU.h"
-#include "platform/DriveC.h"
+#include "platform/core/DriveC.h"
 
 namespace tevrak::intake {
 

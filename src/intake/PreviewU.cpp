@@ -1,7 +1,7 @@
 #include "intake/PreviewU.h"
 
 #include "imaging/Pictures.h"
-#include "platform/Dialogs.h"
+#include "platform/widgets/Dialogs.h"
 
 #include <QAction>
 #include <QPagedPaintDevice>

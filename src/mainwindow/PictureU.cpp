@@ -5,15 +5,15 @@
 #include "intake/InboxPage.h"
 #include "intake/PictureZoom.h"
 #include "mainwindow/SharedForms.h"
-#include "platform/Dialogs.h"
+#include "platform/widgets/Dialogs.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/forms/ExpensePage.h"
 #include "records/forms/PendingCarPage.h"
-#include "transfer/TransferJob.h"
-#include "platform/DriveC.h"
-#include "platform/FileSystem.h"
-#include "platform/Registry.h"
-#include "platform/ServerAddress.h"
+#include "transfer/forms/TransferRun.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/FileSystem.h"
+#include "platform/core/Registry.h"
+#include "platform/core/ServerAddress.h"
 
 #include <QPushButton>
 #include <QTabWidget>
@@ -114,7 +114,7 @@ void TPicture::initialise()
 
 void TPicture::BitBtn3Click()
 {
-    transfer::TransferJob(*m_database, m_values, m_forms, this).run();
+    transfer::TransferRun(*m_database, m_values, m_forms, this).run();
 }
 
 void TPicture::Zoom(platform::PanelControl* caption)

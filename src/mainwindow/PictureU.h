@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ProgramValues.h"
+#include "platform/core/ProgramValues.h"
 
 #include <QWidget>
 #include <memory>

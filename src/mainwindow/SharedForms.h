@@ -1,7 +1,7 @@
 #pragma once
 
 #include "records/forms/RecordForms.h"
-#include "transfer/TransferForms.h"
+#include "transfer/forms/TransferForms.h"
 
 // The long-lived forms created at start-up after the main window (in this
 // order: TCopyf, TZipf, TRegisterF2, TEnquiry, TFormUser). They live for the

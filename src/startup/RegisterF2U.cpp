@@ -1,11 +1,11 @@
 #include "startup/RegisterF2U.h"
 
-#include "platform/Cp874.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
-#include "platform/Error.h"
-#include "platform/FileSystem.h"
-#include "platform/StagedCopy.h"
+#include "platform/core/Cp874.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
+#include "platform/core/StagedCopy.h"
 
 #include <QComboBox>
 #include <QEvent>

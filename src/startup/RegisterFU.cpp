@@ -1,10 +1,10 @@
 #include "startup/RegisterFU.h"
 
-#include "platform/Cp874.h"
-#include "platform/Dialogs.h"
-#include "platform/DriveC.h"
-#include "platform/FileSystem.h"
-#include "platform/Registry.h"
+#include "platform/core/Cp874.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/FileSystem.h"
+#include "platform/core/Registry.h"
 
 #include <QGuiApplication>
 #include <QLabel>

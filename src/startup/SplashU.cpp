@@ -1,6 +1,6 @@
 #include "startup/SplashU.h"
 
-#include "platform/Controls.h"
+#include "platform/widgets/Controls.h"
 
 #include <QFrame>
 #include <QGuiApplication>

@@ -2,7 +2,7 @@
 
 #include "app/Workstation.h"
 #include "mainwindow/PictureU.h"
-#include "platform/Registry.h"
+#include "platform/core/Registry.h"
 #include "support/RecordingDialogs.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"

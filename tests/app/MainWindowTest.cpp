@@ -5,7 +5,7 @@
 #include "intake/InboxPage.h"
 #include "mainwindow/PictureU.h"
 #include "mainwindow/SharedForms.h"
-#include "platform/Controls.h"
+#include "platform/widgets/Controls.h"
 #include "support/RecordingDialogs.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"

@@ -1,11 +1,11 @@
 #include "app/Workstation.h"
-#include "exchange/CopyfU.h"
+#include "exchange/forms/CopyfU.h"
 #include "intake/InboxPage.h"
 #include "mainwindow/PictureU.h"
-#include "platform/DateBox.h"
-#include "platform/Dialogs.h"
-#include "platform/Registry.h"
-#include "platform/ServerAddress.h"
+#include "platform/widgets/DateBox.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/Registry.h"
+#include "platform/core/ServerAddress.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/forms/EnquiryU.h"
 #include "records/forms/FormUserU.h"
@@ -16,7 +16,7 @@
 #include "support/RecordingDialogs.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
-#include "transfer/ZipfU.h"
+#include "transfer/forms/ZipfU.h"
 
 #include <QApplication>
 #include <QDir>

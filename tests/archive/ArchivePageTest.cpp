@@ -1,5 +1,5 @@
 #include "archive/ArchivePage.h"
-#include "platform/Controls.h"
+#include "platform/widgets/Controls.h"
 #include "support/RecordingDialogs.h"
 #include "support/TestEnvironment.h"
 #include "support/TestPictures.h"

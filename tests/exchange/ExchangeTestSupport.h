@@ -3,8 +3,8 @@
 // Shared by the exchange and transfer tests: a clean workstation, the branch
 // file, the outbox and the server's folders as the stand-in server keeps them.
 
-#include "platform/Cp874.h"
-#include "platform/DriveC.h"
+#include "platform/core/Cp874.h"
+#include "platform/core/DriveC.h"
 #include "support/LocalFtpServer.h"
 #include "support/TestEnvironment.h"
 

@@ -6,7 +6,7 @@
 
 #include "imaging/PageLoader.h"
 #include "imaging/Pictures.h"
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 #include "support/TestPictures.h"
 
 using namespace tevrak;

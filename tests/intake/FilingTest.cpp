@@ -1,6 +1,6 @@
 #include "IntakeFixture.h"
 
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 
 #include <QApplication>
 #include <QFile>

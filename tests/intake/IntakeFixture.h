@@ -2,7 +2,7 @@
 
 #include "intake/Filing.h"
 #include "intake/InboxPage.h"
-#include "platform/ProgramValues.h"
+#include "platform/core/ProgramValues.h"
 #include "support/QtPrinting.h"
 #include "support/RecordingDialogs.h"
 #include "support/TestEnvironment.h"

@@ -1,6 +1,6 @@
 #include "intake/PictureZoom.h"
 #include "intake/PreviewU.h"
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 #include "support/RecordingDialogs.h"
 #include "support/TestEnvironment.h"
 #include "support/TestPictures.h"

@@ -1,5 +1,5 @@
-#include "platform/Cp874.h"
-#include "platform/Registry.h"
+#include "platform/core/Cp874.h"
+#include "platform/core/Registry.h"
 #include "startup/RegisterF2U.h"
 #include "startup/RegisterFU.h"
 #include "support/QtPrinting.h"

@@ -2,7 +2,7 @@
 
 // Header-only, so that only tests that link tevrak_tables need it.
 
-#include "platform/DriveC.h"
+#include "platform/core/DriveC.h"
 #include "records/tables/EmptyTables.h"
 
 #include <QDir>

@@ -5,8 +5,8 @@
 // Uses a private drive C: under a temporary folder.
 #include "archive/ArchivePage.h"
 #include "intake/PictureZoom.h"
-#include "platform/Controls.h"
-#include "platform/Dialogs.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/Dialogs.h"
 #include "support/TestPictures.h"
 
 #include <QAction>

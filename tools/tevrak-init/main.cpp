@@ -3,8 +3,8 @@
 // index files and repair-status rows. Running it again does no harm: folders
 // and tables that exist are left exactly as they are.
 
-#include "platform/DriveC.h"
-#include "platform/Error.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/Error.h"
 #include "records/tables/WorkstationCreation.h"
 
 #include <QCoreApplication>

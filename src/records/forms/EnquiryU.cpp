@@ -1,6 +1,6 @@
 #include "records/forms/EnquiryU.h"
 
-#include "platform/Dialogs.h"
+#include "platform/widgets/Dialogs.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/forms/DatasetModel.h"
 #include "records/forms/FieldControls.h"

@@ -1,8 +1,8 @@
 #include "records/forms/ExpensePage.h"
 
-#include "platform/DateBox.h"
-#include "platform/Dialogs.h"
-#include "platform/Error.h"
+#include "platform/widgets/DateBox.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/core/Error.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/forms/EnquiryU.h"
 #include "records/tables/ExpenseCalculation.h"

@@ -1,7 +1,7 @@
 #include "records/forms/FieldControls.h"
 
-#include "platform/Cp874.h"
-#include "platform/Dialogs.h"
+#include "platform/core/Cp874.h"
+#include "platform/widgets/Dialogs.h"
 #include "records/tables/ExpenseCalculation.h"
 
 #include <QKeyEvent>

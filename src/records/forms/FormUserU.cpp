@@ -1,6 +1,6 @@
 #include "records/forms/FormUserU.h"
 
-#include "platform/Dialogs.h"
+#include "platform/widgets/Dialogs.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/forms/FieldControls.h"
 #include "records/forms/FormLook.h"

@@ -1,7 +1,7 @@
 #include "records/forms/PendingCarPage.h"
 
-#include "platform/DateBox.h"
-#include "platform/Dialogs.h"
+#include "platform/widgets/DateBox.h"
+#include "platform/widgets/Dialogs.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/forms/DatasetModel.h"
 #include "records/forms/FieldControls.h"

@@ -1,7 +1,7 @@
 #include "records/forms/RecordBinding.h"
 
-#include "platform/DateBox.h"
-#include "platform/Dialogs.h"
+#include "platform/widgets/DateBox.h"
+#include "platform/widgets/Dialogs.h"
 #include "records/tables/DataSource.h"
 #include "records/tables/ExpenseCalculation.h"
 #include "records/forms/FieldControls.h"

@@ -1,6 +1,6 @@
 #include "records/tables/ClaimDatabase.h"
 
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 
 namespace tevrak::records {
 

@@ -1,7 +1,7 @@
 #include "records/tables/EmptyTables.h"
 
-#include "platform/Error.h"
-#include "platform/FileSystem.h"
+#include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
 #include "records/tables/DatabaseConnection.h"
 #include "records/tables/PrimaryIndexFile.h"
 #include "records/tables/TableSchema.h"

@@ -1,6 +1,6 @@
 #include "records/tables/ExpenseCalculation.h"
 
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 
 #include <cmath>
 

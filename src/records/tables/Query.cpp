@@ -1,6 +1,6 @@
 #include "records/tables/Query.h"
 
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 #include "records/tables/DatabaseConnection.h"
 #include "records/tables/RecordDates.h"
 

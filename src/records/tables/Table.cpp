@@ -1,7 +1,7 @@
 #include "records/tables/Table.h"
 
-#include "platform/Cp874.h"
-#include "platform/Error.h"
+#include "platform/core/Cp874.h"
+#include "platform/core/Error.h"
 #include "records/tables/DatabaseConnection.h"
 #include "records/tables/PrimaryIndexFile.h"
 

@@ -1,8 +1,8 @@
 #include "records/tables/WorkstationCreation.h"
 
-#include "platform/DriveC.h"
-#include "platform/Error.h"
-#include "platform/FileSystem.h"
+#include "platform/core/DriveC.h"
+#include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
 
 namespace tevrak::records {
 

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "imaging/Pictures.h"
-#include "platform/Error.h"
+#include "platform/core/Error.h"
 
 namespace {
 

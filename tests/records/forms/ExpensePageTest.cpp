@@ -4,7 +4,7 @@
 #include "RecordFormsTestUtil.h"
 
 #include "records/forms/RecordForms.h"
-#include "platform/DateBox.h"
+#include "platform/widgets/DateBox.h"
 #include "records/forms/EnquiryU.h"
 #include "records/forms/ExpensePage.h"
 #include "records/forms/FieldControls.h"

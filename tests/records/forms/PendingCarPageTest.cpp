@@ -2,7 +2,7 @@
 
 #include "RecordFormsTestUtil.h"
 
-#include "platform/DateBox.h"
+#include "platform/widgets/DateBox.h"
 #include "records/forms/FieldControls.h"
 #include "records/forms/PendingCarPage.h"
 

@@ -1,8 +1,8 @@
 // The arithmetic, date checks, search texts and the date box of the claim
 // record forms, without a database.
 
-#include "platform/DateBox.h"
-#include "platform/Error.h"
+#include "platform/widgets/DateBox.h"
+#include "platform/core/Error.h"
 #include "records/tables/ExpenseCalculation.h"
 #include "records/tables/RecordDates.h"
 #include "records/tables/SearchTexts.h"

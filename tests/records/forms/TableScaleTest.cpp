@@ -1,8 +1,8 @@
 // Large tables: the export in one transaction, the .PX file kept in step
 // through crashes, and the grid over a result of 100,000 rows.
 
-#include "platform/Cp874.h"
-#include "platform/Error.h"
+#include "platform/core/Cp874.h"
+#include "platform/core/Error.h"
 #include "records/tables/ClaimDatabase.h"
 #include "records/tables/DatabaseConnection.h"
 #include "records/forms/DatasetModel.h"

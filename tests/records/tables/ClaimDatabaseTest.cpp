@@ -1,6 +1,6 @@
 #include "records/tables/ClaimDatabase.h"
-#include "platform/Cp874.h"
-#include "platform/Error.h"
+#include "platform/core/Cp874.h"
+#include "platform/core/Error.h"
 #include "records/tables/DatabaseConnection.h"
 #include "records/tables/Query.h"
 #include "support/TestDatabase.h"

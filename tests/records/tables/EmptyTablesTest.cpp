@@ -1,5 +1,5 @@
 #include "records/tables/EmptyTables.h"
-#include "platform/Cp874.h"
+#include "platform/core/Cp874.h"
 #include "records/tables/ClaimDatabase.h"
 #include "support/TestDatabase.h"
 

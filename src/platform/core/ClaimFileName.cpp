@@ -1,0 +1,52 @@
+#include "platform/core/ClaimFileName.h"
+
+namespace tevrak::platform {
+
+SequenceRange sequenceRange(FilingCategory category)
+{
+    switch (category) {
+    case FilingCategory::BeforeRepair:
+        return {1, 299};
+    case FilingCategory::DuringRepair:
+        return {300, 499};
+    case FilingCategory::AfterRepair:
+        return {500, 799};
+    case FilingCategory::Documents:
+        break;
+    }
+    return {800, 999};
+}
+
+std::optional<FilingCategory> categoryOfSequence(int sequence)
+{
+    for (const FilingCategory category : {FilingCategory::BeforeRepair, FilingCategory::DuringRepair,
+                                          FilingCategory::AfterRepair, FilingCategory::Documents})
+        if (sequenceRange(category).contains(sequence))
+            return category;
+    return std::nullopt;
+}
+
+std::optional<int> ClaimFileName::sequenceOf(const QString& name)
+{
+    bool numeric = false;
+    const int value = sequencePart(name).toInt(&numeric);
+    return numeric ? std::optional<int>(value) : std::nullopt;
+}
+
+std::optional<QChar> ClaimFileName::forbiddenClaimCharacter(const QString& claimNumber)
+{
+    if (claimNumber.startsWith(QLatin1Char('.')))
+        return QLatin1Char('.');
+    for (const QChar c : claimNumber) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || QStringLiteral("\\/:*?\"<>|").contains(c))
+            return c;
+    }
+    return std::nullopt;
+}
+
+QString ClaimFileName::format(const QString& claimNumber, int sequence, const QString& extension)
+{
+    return claimNumber + QStringLiteral("%1").arg(sequence, SequenceLength, 10, QLatin1Char('0')) + extension;
+}
+
+} // namespace tevrak::platform

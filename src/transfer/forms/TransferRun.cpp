@@ -1,0 +1,87 @@
+#include "transfer/forms/TransferRun.h"
+
+#include "exchange/forms/ExchangeWindows.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/widgets/InputBlock.h"
+#include "platform/core/ProgramValues.h"
+#include "transfer/forms/TransferForms.h"
+#include "transfer/forms/ZipfU.h"
+
+#include <QCoreApplication>
+
+namespace tevrak::transfer {
+
+namespace {
+
+// The exchange's windows, and "Process Zip..." around each packing run.
+class TransferWindows : public TransferObserver {
+public:
+    TransferWindows(TransferForms& forms, const QString& garageName) : m_forms(forms), m_exchange(forms, garageName)
+    {
+    }
+
+    void packingStarted() override
+    {
+        if (!m_forms.Zipf)
+            return;
+        m_forms.Zipf->show();
+        QCoreApplication::processEvents();
+    }
+    void packingEnded() override
+    {
+        if (m_forms.Zipf)
+            m_forms.Zipf->hide();
+    }
+
+    void uploadStarting(int fileCount) override { m_exchange.uploadStarting(fileCount); }
+    void uploadingFile(const QString& name) override { m_exchange.uploadingFile(name); }
+    void fileUploaded() override { m_exchange.fileUploaded(); }
+    void uploadEnded() override { m_exchange.uploadEnded(); }
+    void keepAlive() override { m_exchange.keepAlive(); }
+    void branchMissing() override { m_exchange.branchMissing(); }
+    void openDownload(const QString& localFile, const QString& dayFolder) override
+    {
+        m_exchange.openDownload(localFile, dayFolder);
+    }
+
+private:
+    TransferForms& m_forms;
+    exchange::ExchangeWindows m_exchange;
+};
+
+// "Transfer failed", and under it why, when the exchange knows.
+QString failedMessage(const QString& reason)
+{
+    const QString failed = QStringLiteral("Transfer failed");
+    return reason.isEmpty() ? failed : failed + QLatin1Char('\n') + reason;
+}
+
+} // namespace
+
+TransferRun::TransferRun(records::ClaimDatabase& database, const ProgramValues& values, TransferForms& forms,
+                         QWidget* mainWindow)
+    : m_job(database, values.GarageName), m_forms(forms), m_mainWindow(mainWindow)
+{
+}
+
+void TransferRun::run()
+{
+    m_outcome = {};
+    TransferWindows windows(m_forms, m_job.garageName());
+    m_job.Observer = &windows;
+    m_job.Packer = m_forms.Zipf ? &m_forms.Zipf->Zip1 : nullptr;
+    m_job.ExchangeReadTimeout = ExchangeReadTimeout;
+
+    platform::InputBlock block(m_mainWindow);
+    m_outcome = m_job.run();
+    block.release();
+
+    if (m_outcome.succeeded)
+        platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Transfer Complete"),
+                                         platform::MessageIcon::Information});
+    else
+        platform::dialogs().showMessage(
+            {platform::applicationTitle(), failedMessage(m_outcome.failure), platform::MessageIcon::Error});
+}
+
+} // namespace tevrak::transfer

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "exchange/session/ExchangeSession.h"
+#include "records/tables/TableSchema.h"
+#include "transfer/job/TransferLog.h"
+
+#include <QList>
+#include <QString>
+
+namespace tevrak {
+
+class TZip;
+namespace records {
+class ClaimDatabase;
+class Table;
+} // namespace records
+
+namespace transfer {
+
+// What the clerk's windows show of a Transfer: the packing of the outbox's
+// documents, and the exchange (see ExchangeObserver). Every call comes on the
+// job's thread while the job runs.
+class TransferObserver : public exchange::ExchangeObserver {
+public:
+    // One document is about to be packed into its claim's archive, and has been.
+    virtual void packingStarted() {}
+    virtual void packingEnded() {}
+};
+
+// One Transfer, without a window: the register and expense rows never sent
+// are copied into the export tables, whose files go into the outbox; the
+// outbox's scanned documents are packed into their claims' archives; one
+// server exchange sends the outbox and fetches the branch's files; when it
+// succeeds the rows this run exported (exactly those, by their keys) are
+// marked sent. Every step is recorded in the transfer history.
+class TransferJob {
+public:
+    TransferJob(records::ClaimDatabase& database, QString garageName);
+
+    // The whole job. A database error or a failed copy of an export file into
+    // the outbox raises tevrak::Error before anything is packed or sent, and
+    // nothing is marked sent; the exchange's own failures are the outcome.
+    exchange::ExchangeOutcome run();
+    // The job's first step alone: the unsent rows copied into the export
+    // tables and their files into the outbox.
+    void exportTables();
+
+    // Bound in milliseconds on every wait for the server during the exchange.
+    int ExchangeReadTimeout = 60000;
+    // Shown what the job does; may be null.
+    TransferObserver* Observer = nullptr;
+    // The archive writer that packs the documents (a window may show its
+    // progress); null: the job packs with a writer of its own.
+    TZip* Packer = nullptr;
+
+    // After run(): the keys of the rows this run exported.
+    const QList<records::RowKey>& exportedClaimRows() const { return m_claimRows; }
+    const QList<records::RowKey>& exportedExpenseRows() const { return m_expenseRows; }
+
+    const QString& garageName() const { return m_garageName; }
+
+    // The transfer history this job appends to (c:\LOAD\transfer.log).
+    TransferLog& log() { return m_log; }
+
+private:
+    void exportClaims();
+    void exportExpenses();
+    void packDocuments();
+    exchange::ExchangeOutcome exchange();
+    void markSent();
+
+    records::ClaimDatabase& m_database;
+    QString m_garageName;
+    QList<records::RowKey> m_claimRows;
+    QList<records::RowKey> m_expenseRows;
+    TransferLog m_log;
+};
+
+// Copies an export table's .DB and .PX files into the outbox, replacing the
+// copies there. Each copy appears complete or not at all; a failure raises
+// tevrak::Error naming the file.
+void copyExportFiles(const records::Table& table);
+
+} // namespace transfer
+} // namespace tevrak

@@ -1,0 +1,389 @@
+// The server exchange without a window, against scripted servers that give the
+// replies a real server rarely gives.
+
+#include "exchange/ConnectionRouter.h"
+#include "exchange/ExchangeTestSupport.h"
+#include "exchange/session/DownloadNames.h"
+#include "exchange/session/ExchangeSession.h"
+#include "platform/core/FileSystem.h"
+#include "support/ScriptedFtpPeer.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace tevrak {
+namespace {
+
+using namespace test;
+using Step = ScriptedFtpPeer::Step;
+
+const QString garage = QStringLiteral("อู่สมชาย");
+const QString branch = QStringLiteral("สาขาหาดใหญ่");
+
+// Records what the exchange showed.
+struct Watcher : exchange::ExchangeObserver {
+    QStringList events;
+    void uploadStarting(int n) override { events << QStringLiteral("start %1").arg(n); }
+    void uploadingFile(const QString& name) override { events << "send " + name; }
+    void uploadEnded() override { events << "end"; }
+    void openDownload(const QString& file, const QString&) override
+    {
+        events << "open " + QFileInfo(file).fileName();
+    }
+};
+
+// --- scripted servers ---------------------------------------------------------
+
+Step listing(const std::string& command, const std::string& data);
+
+// The upload connection: the garage's folder is listed once (here it holds
+// `onServer`), then each new name is appended.
+std::vector<Step> uploads(const std::vector<std::string>& names, const std::string& onServer = "")
+{
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    steps.push_back(listing("NLST *.*", onServer));
+    for (const auto& name : names)
+        steps.push_back([name](ScriptedFtpSession& s) {
+            s.answer("PORT ", "200 ok");
+            s.answer("APPE " + name, "150 go");
+            s.openData();
+            s.receiveData();
+            s.closeData();
+            s.reply("226 done");
+        });
+    return steps;
+}
+
+std::vector<Step> downloadLogin()
+{
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back(
+        [](ScriptedFtpSession& s) { s.answer("CWD Claim/Download3/" + cp874(branch), "250 ok"); });
+    return steps;
+}
+
+Step listing(const std::string& command, const std::string& data)
+{
+    return [command, data](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer(command, "150 here");
+        s.openData();
+        s.sendData(data);
+        s.closeData();
+        s.reply("226 done");
+    };
+}
+
+Step refusal(const std::string& command, const std::string& reply)
+{
+    return [command, reply](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer(command, reply);
+    };
+}
+
+Step retrieve(const std::string& name, const std::string& data)
+{
+    return [name, data](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("RETR " + name, "150 sending");
+        s.openData();
+        s.sendData(data);
+        s.closeData();
+        s.reply("226 done");
+    };
+}
+
+Step remove(const std::string& name)
+{
+    return [name](ScriptedFtpSession& s) { s.answer("DELE " + name, "250 deleted"); };
+}
+
+class ScriptedExchangeTest : public ::testing::Test {
+protected:
+    void SetUp() override { cleanWorkstation(); }
+
+    bool runAgainst(int port)
+    {
+        session = std::make_unique<exchange::ExchangeSession>(garage);
+        session->link().Host = "127.0.0.1";
+        session->link().Port = port;
+        session->ReadTimeout = 3000;
+        session->Observer = &watcher;
+        return session->run().succeeded;
+    }
+
+    // An exchange with an empty outbox whose download connection plays `down`
+    // and must fail: the reason. downCommands keeps what the client sent there.
+    QString failingDownload(std::vector<Step> down)
+    {
+        ScriptedFtpPeer up(uploads({}));
+        ScriptedFtpPeer downPeer(std::move(down));
+        ConnectionRouter router({up.port(), downPeer.port()});
+        EXPECT_FALSE(runAgainst(router.port()));
+        const QString failure = session->failure();
+        session.reset(); // closes the connection the failure left open
+        downPeer.finish();
+        EXPECT_EQ(downPeer.failure(), "");
+        downCommands = downPeer.commands();
+        return failure;
+    }
+
+    std::unique_ptr<exchange::ExchangeSession> session;
+    Watcher watcher;
+    std::vector<std::string> downCommands;
+};
+
+TEST_F(ScriptedExchangeTest, FolderWhoseListingsAreBothRefusedCountsAsEmpty)
+{
+    writeBranchFile(branch);
+    writeBytes(outboxFile("c.JPG"), "c");
+    writeBytes(outboxFile("B.jpg"), "b");
+    writeBytes(outboxFile("a.zip"), "a");
+    // The script expects the uploads in case-insensitive name order.
+    ScriptedFtpPeer up(uploads({"a.zip", "B.jpg", "c.JPG"}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(refusal("NLST *.*", "550 No files found"));
+    down.push_back(refusal("NLST", "450 No files found"));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_TRUE(runAgainst(router.port())) << session->failure().toStdString();
+    up.finish();
+    downPeer.finish();
+    EXPECT_EQ(up.failure(), "");
+    EXPECT_EQ(downPeer.failure(), "");
+    const auto commands = downPeer.commands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[commands.size() - 3], "NLST *.*");
+    EXPECT_EQ(commands.back(), "NLST");
+    EXPECT_EQ(up.received(), "abc");
+    EXPECT_EQ(watcher.events, (QStringList{"start 3", "send a.zip", "send B.jpg", "send c.JPG", "end"}));
+    // New files cost one listing of the garage's folder, whatever their number: no SIZE per file.
+    const auto sent = up.commands();
+    auto count = [&](const char* prefix) {
+        return std::count_if(sent.begin(), sent.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_EQ(count("NLST"), 1);
+    EXPECT_EQ(count("SIZE"), 0);
+    EXPECT_EQ(count("APPE"), 3);
+}
+
+TEST_F(ScriptedExchangeTest, PlainListingRefusedWith550IsAFailureNotAnEmptyFolder)
+{
+    writeBranchFile(branch);
+    std::vector<Step> down = downloadLogin();
+    down.push_back(refusal("NLST *.*", "550 No such file"));
+    down.push_back(refusal("NLST", "550 Permission denied."));
+
+    const QString failure = failingDownload(down);
+    EXPECT_TRUE(failure.startsWith("Listing the branch's folder")) << failure.toStdString();
+    EXPECT_TRUE(failure.contains("550 Permission denied")) << failure.toStdString();
+}
+
+TEST_F(ScriptedExchangeTest, FoldersAndSecondNamesForOneLocalFileStayOnTheServer)
+{
+    writeBranchFile(branch);
+    // 84 Thai characters: 252 bytes in UTF-8, so ".<name>.part" would pass the 255-byte limit.
+    const QString longThai = QString(80, QChar(0x0E01)) + QStringLiteral(".pdf");
+    const std::string longName = cp874(longThai);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", ".\r\n..\r\nsub\r\na/x.pdf\r\nb/x.pdf\r\nB/X.PDF\r\n" + longName + "\r\n"));
+    down.push_back(refusal("RETR sub", "550 Not a regular file"));
+    down.push_back([](ScriptedFtpSession& s) { s.answer("CWD sub", "250 ok"); });
+    down.push_back([](ScriptedFtpSession& s) { s.answer("CWD ..", "250 ok"); });
+    down.push_back(retrieve("a/x.pdf", "first x"));
+    down.push_back(remove("a/x.pdf"));
+    down.push_back(retrieve(longName, "long name"));
+    down.push_back(remove(longName));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_TRUE(runAgainst(router.port())) << session->failure().toStdString();
+    downPeer.finish();
+    EXPECT_EQ(downPeer.failure(), "");
+    EXPECT_EQ(readBytes(dayFolder() + "/x.pdf"), "first x");
+    EXPECT_EQ(readBytes(dayFolder() + "/" + longThai), "long name");
+    for (const auto& command : downPeer.commands())
+        EXPECT_TRUE(command.find("b/x.pdf") == std::string::npos && command.find("B/X.PDF") == std::string::npos &&
+                    command != "DELE sub")
+            << command;
+}
+
+TEST_F(ScriptedExchangeTest, DownloadThatDidNotComeWholeIsNeverDeleted)
+{
+    writeBranchFile(branch);
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", "only.pdf\r\n"));
+    down.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("RETR only.pdf", "150 Opening data connection for only.pdf (100 bytes)");
+        s.openData();
+        s.sendData(std::string(60, 'p'));
+        s.closeData();
+        s.reply("226 Transfer complete");
+    });
+
+    const QString failure = failingDownload(down);
+    EXPECT_TRUE(failure.contains("60 of the 100 bytes")) << failure.toStdString();
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    for (const auto& command : downCommands)
+        EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
+}
+
+// Decides every server copy the same way, and records what it was asked.
+struct FixedMerger : exchange::ServerCopyMerger {
+    explicit FixedMerger(Outcome outcome) : outcome(outcome) {}
+    bool combines(const QString&) const override { return true; }
+    Outcome merge(const QString& ours, const QString& theirs, const QString& name) override
+    {
+        asked << name + ":" + QString::fromLatin1(readBytes(theirs)) + "/" + QString::fromLatin1(readBytes(ours));
+        return outcome;
+    }
+    Outcome outcome;
+    QStringList asked;
+};
+
+TEST_F(ScriptedExchangeTest, ReplacementGoesUpUnderATemporaryNameAndWithoutRenameStraightOver)
+{
+    writeBranchFile(branch);
+    writeBytes(outboxFile("Tevrak2.PX"), "new index");
+    writeBytes(outboxFile("Tevrak2.DB"), "new table");
+    auto fetchCopy = [](const std::string& name, const std::string& bytes) {
+        return [name, bytes](ScriptedFtpSession& s) {
+            s.answer("SIZE " + name, "213 " + std::to_string(bytes.size()));
+            s.answer("PORT ", "200 ok");
+            s.answer("RETR " + name, "150 sending");
+            s.openData();
+            s.sendData(bytes);
+            s.closeData();
+            s.reply("226 done");
+        };
+    };
+    auto store = [](const std::string& command) {
+        return [command](ScriptedFtpSession& s) {
+            s.answer("PORT ", "200 ok");
+            s.answer(command, "150 go");
+            s.openData();
+            s.receiveData();
+            s.closeData();
+            s.reply("226 stored");
+        };
+    };
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    steps.push_back(listing("NLST *.*", "Tevrak2.DB\r\nTevrak2.PX\r\n"));
+    // The table: a server that renames, but not over an existing file.
+    steps.push_back(fetchCopy("Tevrak2.DB", "old table"));
+    steps.push_back(store("STOR .tevrak-upload.part"));
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "350 ready"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNTO Tevrak2.DB", "553 File exists"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("DELE Tevrak2.DB", "250 deleted"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "350 ready"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNTO Tevrak2.DB", "250 renamed"); });
+    // The index: the server turns out to have no rename at all.
+    steps.push_back(fetchCopy("Tevrak2.PX", "old index"));
+    steps.push_back(store("STOR .tevrak-upload.part"));
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "502 Command not implemented"); });
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("DELE .tevrak-upload.part", "250 deleted"); });
+    steps.push_back(store("STOR Tevrak2.PX"));
+    ScriptedFtpPeer up(steps);
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", ""));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    FixedMerger merger(exchange::ServerCopyMerger::Outcome::Replace);
+    session = std::make_unique<exchange::ExchangeSession>(garage);
+    session->Merger = &merger;
+    session->link().Host = "127.0.0.1";
+    session->link().Port = router.port();
+    session->ReadTimeout = 3000;
+    EXPECT_TRUE(session->run().succeeded) << session->failure().toStdString();
+    up.finish();
+    downPeer.finish();
+    EXPECT_EQ(up.failure(), "");
+    EXPECT_EQ(merger.asked, (QStringList{"Tevrak2.DB:old table/new table", "Tevrak2.PX:old index/new index"}));
+    EXPECT_EQ(up.received(), "new tablenew indexnew index");
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{});
+}
+
+
+TEST_F(ScriptedExchangeTest, UnsafeListedNamesAreNeitherFetchedNorDeleted)
+{
+    writeBranchFile(branch);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(refusal("NLST *.*", "550 Wildcards not understood"));
+    down.push_back(listing("NLST", ".\r\n..\r\n\r\n../../escape.txt\r\nsub/inner.txt\r\nbell\x07.txt\r\n"));
+    down.push_back(retrieve("../../escape.txt", "tried to escape"));
+    down.push_back(remove("../../escape.txt"));
+    down.push_back(retrieve("sub/inner.txt", "inner"));
+    down.push_back(remove("sub/inner.txt"));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_TRUE(runAgainst(router.port())) << session->failure().toStdString();
+    downPeer.finish();
+    EXPECT_EQ(downPeer.failure(), "");
+    // Only the last component is used locally: both land in the day folder, nothing above it.
+    EXPECT_EQ(readBytes(dayFolder() + "/escape.txt"), "tried to escape");
+    EXPECT_EQ(readBytes(dayFolder() + "/inner.txt"), "inner");
+    EXPECT_FALSE(QFile::exists(local(platform::paths::load) + "/../escape.txt"));
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"escape.txt", "inner.txt"}));
+    EXPECT_EQ(watcher.events.filter("open "), (QStringList{"open escape.txt", "open inner.txt"}));
+    for (const auto& command : downPeer.commands())
+        EXPECT_TRUE(command.find("bell") == std::string::npos && command != "RETR ." && command != "RETR ..")
+            << command;
+}
+
+TEST_F(ScriptedExchangeTest, DownloadFailingHalfWayKeepsWhatCameBefore)
+{
+    writeBranchFile(branch);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", "first.pdf\r\nsecond.pdf\r\n"));
+    down.push_back(retrieve("first.pdf", "complete first"));
+    down.push_back(remove("first.pdf"));
+    down.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("RETR second.pdf", "150 sending");
+        s.openData();
+        s.sendData(std::string(20000, 'x'));
+        s.resetData();
+        s.closeControl();
+    });
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+
+    EXPECT_FALSE(runAgainst(router.port()));
+    downPeer.finish();
+    EXPECT_EQ(downPeer.failure(), "");
+    EXPECT_EQ(readBytes(dayFolder() + "/first.pdf"), "complete first");
+    EXPECT_EQ(readBytes(local("c:\\LOAD\\ALL\\first.pdf")), "complete first");
+    // No half file under the real name, and none left hidden either.
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"first.pdf"});
+    EXPECT_EQ(watcher.events.filter("open "), QStringList{"open first.pdf"});
+    for (const auto& command : downPeer.commands())
+        EXPECT_NE(command, "DELE second.pdf");
+}
+
+TEST(DownloadNames, LastComponentOnlyAndNothingUnsafe)
+{
+    using exchange::localDownloadName;
+    EXPECT_EQ(localDownloadName("report.pdf").value(), "report.pdf");
+    EXPECT_EQ(localDownloadName("/Claim/Download3/x/report.pdf").value(), "report.pdf");
+    EXPECT_EQ(localDownloadName("..\\..\\boot.ini").value(), "boot.ini");
+    EXPECT_EQ(localDownloadName(cp874(QStringLiteral("ใบเสนอราคา.doc"))).value(),
+              QStringLiteral("ใบเสนอราคา.doc"));
+    EXPECT_EQ(localDownloadName("ใบเสนอราคา.doc").value(), QStringLiteral("ใบเสนอราคา.doc")); // UTF-8 stays
+    for (const std::string& bad :
+         std::vector<std::string>{"", ".", "..", "sub/", "a/..", "tab\there", std::string("nul\0x", 5),
+                                  "del\x7f", "\xc2\x85next-line"})
+        EXPECT_FALSE(localDownloadName(bad).has_value()) << bad;
+}
+} // namespace
+} // namespace tevrak

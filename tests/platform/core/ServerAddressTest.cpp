@@ -1,0 +1,94 @@
+// Where the insurer's server is read from: environment, the user's registry
+// file, the workstation's registry file, the built-in address, in that order.
+
+#include "platform/core/Registry.h"
+#include "platform/core/ServerAddress.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace tevrak::platform {
+namespace {
+
+class ServerAddressTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        systemFolders = QString::fromStdString(test::temporaryBase()) + "/xdg-system";
+        previousSystemFolders = qgetenv("XDG_CONFIG_DIRS");
+        QDir(systemFolders).removeRecursively();
+        ::setenv("XDG_CONFIG_DIRS", (systemFolders + "/first:" + systemFolders + "/second").toUtf8().constData(), 1);
+        ::unsetenv("TEVRAK_FTP_HOST");
+        ::unsetenv("TEVRAK_FTP_PORT");
+        QFile::remove(registry::registryFile());
+    }
+    void TearDown() override
+    {
+        ::setenv("XDG_CONFIG_DIRS", previousSystemFolders.constData(), 1);
+        ::unsetenv("TEVRAK_FTP_HOST");
+        ::unsetenv("TEVRAK_FTP_PORT");
+        QFile::remove(registry::registryFile());
+    }
+
+    QByteArray previousSystemFolders;
+
+    static void write(const QString& file, const QByteArray& text)
+    {
+        QDir().mkpath(QFileInfo(file).path());
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    }
+    QString systemFile(const char* folder) const { return systemFolders + "/" + folder + "/Tevrak/registry.ini"; }
+
+    QString systemFolders;
+};
+
+TEST_F(ServerAddressTest, NothingSetGivesTheBuiltInAddress)
+{
+    EXPECT_EQ(ftpHost(), "203.0.113.10");
+    EXPECT_EQ(ftpPort(), 21);
+    EXPECT_EQ(registry::systemRegistryFile(), QString());
+}
+
+TEST_F(ServerAddressTest, EachPlaceCountsOnlyWhereTheOnesBeforeItSetNothing)
+{
+    write(systemFile("second"), "[Server]\nHost=ignored.example\nPort=1\n"); // a later folder of the list
+    write(systemFile("first"), "[Server]\nHost=workstation.example\nPort=2121\n");
+    EXPECT_EQ(registry::systemRegistryFile(), systemFile("first"));
+    EXPECT_EQ(ftpHost(), "workstation.example");
+    EXPECT_EQ(ftpPort(), 2121);
+
+    // The user's file holds the garage name too; its server values come first.
+    write(registry::registryFile(),
+          "[SOFTWARE]\nSarvello\\Garage%20Name=GarageOne\n[Server]\nHost=user.example\n");
+    EXPECT_EQ(ftpHost(), "user.example");
+    EXPECT_EQ(ftpPort(), 2121); // the user set no port
+    EXPECT_EQ(registry::readString(registry::sarvelloKey, registry::garageNameValue), "GarageOne");
+
+    ::setenv("TEVRAK_FTP_PORT", "2200", 1);
+    EXPECT_EQ(ftpHost(), "user.example");
+    EXPECT_EQ(ftpPort(), 2200);
+    ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
+    EXPECT_EQ(ftpHost(), "127.0.0.1");
+}
+
+TEST_F(ServerAddressTest, APortThatIsNoPortFallsThroughToTheNextPlace)
+{
+    write(systemFile("first"), "[Server]\nPort=990\n");
+    for (const char* bad : {"0", "65536", "ftp", "-21"}) {
+        write(registry::registryFile(), QByteArray("[Server]\nPort=") + bad + "\n");
+        ::setenv("TEVRAK_FTP_PORT", bad, 1);
+        EXPECT_EQ(ftpPort(), 990) << bad;
+    }
+    QFile::remove(systemFile("first"));
+    EXPECT_EQ(ftpPort(), 21);
+}
+
+} // namespace
+} // namespace tevrak::platform

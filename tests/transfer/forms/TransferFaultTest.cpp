@@ -1,0 +1,319 @@
+// The whole Transfer in a child process that is killed with SIGKILL at a range
+// of moments during the uploads and the downloads, or runs out of disk, and is
+// then run again: nothing on the server or on disk may be lost or corrupted.
+// The server is the stand-in on a slow line; what it holds is read with
+// unzip, sqlite3 and byte comparisons.
+
+#include "exchange/ExchangeTestSupport.h"
+#include "platform/core/FileSystem.h"
+#include "records/tables/ClaimDatabase.h"
+#include "support/TestDatabase.h"
+#include "support/TestPictures.h"
+#include "transfer/TransferTestSupport.h"
+
+#include <QDate>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <iostream>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tevrak {
+namespace {
+
+using namespace test;
+
+const QString garage = QStringLiteral("อู่สมชาย");
+const QString branch = QStringLiteral("สาขาหาดใหญ่");
+const std::vector<std::string> photoNames{"11111111001.jpg", "22222222001.jpg", "33333333001.jpg"};
+const std::vector<std::string> downloadNames{"a.pdf", "b.pdf", "c.pdf"};
+
+QByteArray randomBytes(int size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    QByteArray bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+class TransferFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cleanWorkstation();
+        freshTestDatabase();
+        database = std::make_unique<records::ClaimDatabase>();
+        database->openForStartUp();
+        root = freshServerRoot();
+        fs::create_directories(garageFolder());
+        fs::create_directories(branchFolder());
+        // A slow line (the server limits each data connection to 100 KB a second
+        // after its first 100 KB), so that kills land all along the Transfer.
+        ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
+        ::setenv("TEVRAK_FTP_PORT", std::to_string(server.start(root, {"--rate", "100000"})).c_str(), 1);
+        writeBranchFile(branch);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("TEVRAK_FTP_HOST");
+        ::unsetenv("TEVRAK_FTP_PORT");
+    }
+
+    fs::path garageFolder() const { return fs::path(root) / "Claim" / cp874(garage); }
+    fs::path branchFolder() const { return fs::path(root) / "Claim" / "Download3" / cp874(branch); }
+
+    void saveRow(records::Table& table, const QString& claimno, int seq)
+    {
+        table.append();
+        table.setText("Claimno", claimno);
+        table.setInteger("Seq", seq);
+        table.setBoolean("Send", false);
+        table.post();
+    }
+
+    // The first Transfer's work: rows, photos filed into the outbox, documents
+    // of a claim, and the branch's files waiting on the server.
+    void prepareFirstRound()
+    {
+        saveRow(database->TevrakT, "12345678", 1);
+        saveRow(database->TevrakT, "87654321", 1);
+        saveRow(database->ExpenseT, "12345678", 1);
+        for (size_t i = 0; i < photoNames.size(); ++i) {
+            photos.push_back(randomBytes(i < 2 ? 250000 : 20000, unsigned(i + 1)));
+            writeBytes(outboxFile(QString::fromStdString(photoNames[i])), photos.back());
+        }
+        addDocument("12345678800.gif");
+        addDocument("12345678801.gif");
+        for (size_t i = 0; i < downloadNames.size(); ++i) {
+            downloads.push_back(randomBytes(150000, unsigned(i + 100)));
+            writeServerFile(branchFolder() / downloadNames[i], downloads.back().toStdString());
+        }
+    }
+
+    // What the clerk does before the next Transfer.
+    void prepareSecondRound()
+    {
+        saveRow(database->TevrakT, "12345678", 2);
+        saveRow(database->ExpenseT, "12345678", 2);
+        addDocument("12345678802.gif");
+    }
+
+    void addDocument(const QString& name)
+    {
+        writeBytes(outboxFile(name), gifBytes(noisyImage(QSize(120, 90), Qt::darkGreen, 40, int(documents.size()))));
+        documents << name;
+    }
+
+    // Starts the Transfer in its own process. With a file size limit it writes
+    // no file beyond that size (the signal that would end it is ignored, so
+    // writes fail as on a full disk).
+    pid_t startTransfer(rlim_t fileSizeLimit = RLIM_INFINITY)
+    {
+        const std::string program = TEVRAK_TRANSFER_CHILD;
+        const std::string name = garage.toStdString();
+        const std::string log = temporaryBase() + "/transfer-child.log";
+        const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(output, STDOUT_FILENO);
+            ::dup2(output, STDERR_FILENO);
+            if (fileSizeLimit != RLIM_INFINITY) {
+                const rlimit limit{fileSizeLimit, fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                ::signal(SIGXFSZ, SIG_IGN);
+            }
+            ::execl(program.c_str(), program.c_str(), name.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(output);
+        return pid;
+    }
+
+    // The child's exit code, or -1 when it had to be killed after `seconds`.
+    static int waitFor(pid_t pid, int seconds)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // What must hold at any moment: a photo on the server is the filed one or
+    // its beginning, and a file is gone from the server only when the day
+    // folder holds it whole. Returns what the moment looked like.
+    std::string checkNothingLostSoFar()
+    {
+        std::string seen;
+        for (size_t i = 0; i < photoNames.size(); ++i) {
+            const fs::path onServer = garageFolder() / photoNames[i];
+            if (!fs::exists(onServer)) {
+                seen += "-";
+                continue;
+            }
+            const QByteArray bytes = QByteArray::fromStdString(readServerFile(onServer));
+            EXPECT_EQ(bytes, photos[i].left(bytes.size())) << photoNames[i] << " is not the filed photo";
+            seen += bytes.size() == photos[i].size() ? "P" : "p";
+        }
+        seen += " ";
+        for (size_t i = 0; i < downloadNames.size(); ++i) {
+            const bool onServer = fs::exists(branchFolder() / downloadNames[i]);
+            const QByteArray local = readBytes(dayFolder() + "/" + QString::fromStdString(downloadNames[i]));
+            if (!onServer) {
+                EXPECT_EQ(local, downloads[i]) << downloadNames[i] << " was deleted without a whole local copy";
+            }
+            seen += onServer ? (local.isEmpty() ? "-" : "d") : "D";
+        }
+        return seen;
+    }
+
+    QStringList serverRows(const char* table)
+    {
+        const fs::path file = garageFolder() / (std::string(table) + ".DB");
+        if (!fs::exists(file))
+            return {};
+        const ToolRun rows =
+            runTool("sqlite3", {"-readonly", forTools(file),
+                                QStringLiteral("select Claimno || '/' || Seq from %1 order by Claimno, Seq").arg(table)});
+        EXPECT_EQ(rows.exitCode, 0) << rows.output.toStdString();
+        return rows.output.split('\n', Qt::SkipEmptyParts);
+    }
+
+    // Everything of both rounds arrived, once, readable; nothing is left over.
+    void checkEverythingArrived()
+    {
+        for (size_t i = 0; i < photoNames.size(); ++i)
+            EXPECT_EQ(QByteArray::fromStdString(readServerFile(garageFolder() / photoNames[i])), photos[i])
+                << photoNames[i];
+        const QString archive = forTools(garageFolder() / "12345678.Zip");
+        const ToolRun test = runTool("unzip", {"-t", archive});
+        EXPECT_EQ(test.exitCode, 0) << test.output.toStdString();
+        QStringList members;
+        for (const QString& line : pythonZipMembers(archive).output.split('\n', Qt::SkipEmptyParts))
+            members << line.section('\t', 0, 0);
+        EXPECT_EQ(members, documents);
+        EXPECT_EQ(serverRows("Tevrak2"), (QStringList{"12345678/1", "12345678/2", "87654321/1"}));
+        EXPECT_EQ(serverRows("Expense2"), (QStringList{"12345678/1", "12345678/2"}));
+        for (size_t i = 0; i < downloadNames.size(); ++i) {
+            EXPECT_EQ(readBytes(dayFolder() + "/" + QString::fromStdString(downloadNames[i])), downloads[i]);
+            EXPECT_FALSE(fs::exists(branchFolder() / downloadNames[i]));
+        }
+        const auto everything = QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot;
+        EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(everything), QStringList{});
+        EXPECT_EQ(QDir(dayFolder()).entryList(everything).filter(QStringLiteral(".tevrak")), QStringList{});
+        EXPECT_FALSE(fs::exists(garageFolder() / ".tevrak-upload.part"));
+    }
+
+    std::unique_ptr<records::ClaimDatabase> database;
+    LocalFtpServer server;
+    std::string root;
+    std::vector<QByteArray> photos;
+    std::vector<QByteArray> downloads;
+    QStringList documents;
+};
+
+// When the child is killed: a time after the start, or the first sight of a
+// state on disk or on the server (so that the moments fall in the same phases
+// on a fast and a slow machine).
+struct KillMoment {
+    const char* name;
+    int afterMs = 0;        // used when event is None
+    enum Event { None, SecondPhotoArriving, ArchiveArriving, DownloadArriving, FirstDownloadDeleted, SecondDownloadDeleted };
+    Event event = None;
+};
+
+void PrintTo(const KillMoment& moment, std::ostream* out)
+{
+    *out << moment.name;
+}
+
+class KilledTransfer : public TransferFaultTest, public ::testing::WithParamInterface<KillMoment> {
+protected:
+    bool reached(KillMoment::Event event)
+    {
+        switch (event) {
+        case KillMoment::SecondPhotoArriving:
+            return fs::exists(garageFolder() / photoNames[1]);
+        case KillMoment::ArchiveArriving:
+            return fs::exists(garageFolder() / "12345678.Zip");
+        case KillMoment::DownloadArriving:
+            return QFile::exists(dayFolder() + "/.tevrak-download.part");
+        case KillMoment::FirstDownloadDeleted:
+            return !fs::exists(branchFolder() / downloadNames[0]);
+        case KillMoment::SecondDownloadDeleted:
+            return !fs::exists(branchFolder() / downloadNames[1]);
+        case KillMoment::None:
+            break;
+        }
+        return true;
+    }
+
+    void waitForMoment(const KillMoment& moment)
+    {
+        if (moment.event == KillMoment::None) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(moment.afterMs));
+            return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!reached(moment.event) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        EXPECT_TRUE(reached(moment.event)) << "the moment never came";
+    }
+};
+
+TEST_P(KilledTransfer, RunAgainLosesNothingAndCorruptsNothing)
+{
+    prepareFirstRound();
+    const pid_t first = startTransfer();
+    waitForMoment(GetParam());
+    ::kill(first, SIGKILL);
+    waitFor(first, 10);
+    const std::string moment = checkNothingLostSoFar();
+    // For whoever reads the log: photos (- none, p part, P whole) and downloads
+    // (- none, d fetched but still on the server, D fetched and deleted).
+    std::cout << "killed " << GetParam().name << ": " << moment << std::endl;
+
+    prepareSecondRound();
+    EXPECT_EQ(waitFor(startTransfer(), 60), 0) << readServerFile(temporaryBase() + "/transfer-child.log");
+    checkEverythingArrived();
+}
+
+INSTANTIATE_TEST_SUITE_P(AllAlongTheTransfer, KilledTransfer,
+                         ::testing::Values(KillMoment{"at start-up and export", 300},
+                                           KillMoment{"in the first photo", 1200},
+                                           KillMoment{"as the second photo arrives", 0, KillMoment::SecondPhotoArriving},
+                                           KillMoment{"in the second photo", 2800},
+                                           KillMoment{"as the archive arrives", 0, KillMoment::ArchiveArriving},
+                                           KillMoment{"in the first download", 0, KillMoment::DownloadArriving},
+                                           KillMoment{"after the first delete", 0, KillMoment::FirstDownloadDeleted},
+                                           KillMoment{"after the second delete", 0, KillMoment::SecondDownloadDeleted}),
+                         [](const auto& info) { return "Moment" + std::to_string(info.index); });
+
+TEST_F(TransferFaultTest, FullDiskDuringTheDownloadsKeepsTheServerCopies)
+{
+    prepareFirstRound();
+    // Room for the export tables and the archive, not for a 150 KB download.
+    EXPECT_EQ(waitFor(startTransfer(60000), 60), 1);
+    for (const std::string& name : downloadNames)
+        EXPECT_TRUE(fs::exists(branchFolder() / name)) << name << " was deleted";
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    checkNothingLostSoFar();
+
+    prepareSecondRound();
+    EXPECT_EQ(waitFor(startTransfer(), 60), 0);
+    checkEverythingArrived();
+}
+
+} // namespace
+} // namespace tevrak

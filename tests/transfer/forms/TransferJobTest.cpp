@@ -1,0 +1,514 @@
+// The whole Transfer: exports, packaging, the exchange with a real server, and
+// the marking of sent rows; then the ways it fails.
+
+#include "transfer/forms/TransferRun.h"
+#include "exchange/ConnectionRouter.h"
+#include "exchange/forms/CopyfU.h"
+#include "exchange/ExchangeTestSupport.h"
+#include "platform/core/ProgramValues.h"
+#include "transfer/forms/TransferForms.h"
+#include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
+#include "records/tables/ClaimDatabase.h"
+#include "startup/RegisterF2U.h"
+#include "support/QtPrinting.h"
+#include "support/RecordingDialogs.h"
+#include "support/ScriptedFtpPeer.h"
+#include "support/TestDatabase.h"
+#include "support/TestPictures.h"
+#include "transfer/TransferTestSupport.h"
+#include "transfer/forms/ZipfU.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QDate>
+#include <cstdlib>
+
+namespace tevrak {
+namespace {
+
+using namespace test;
+
+const QString garage = QStringLiteral("อู่สมชาย");
+const QString branch = QStringLiteral("สาขาหาดใหญ่");
+
+class TransferJobTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cleanWorkstation();
+        freshTestDatabase();
+        database = std::make_unique<records::ClaimDatabase>();
+        database->openForStartUp();
+        values.GarageName = garage;
+        forms.Copyf = &copyf;
+        forms.Zipf = &zipf;
+        forms.RegisterF2 = &branchForm;
+        platform::setApplicationTitle(QStringLiteral("Tevrak หาดใหญ่ ADSL"));
+    }
+    void TearDown() override
+    {
+        ::unsetenv("TEVRAK_FTP_HOST");
+        ::unsetenv("TEVRAK_FTP_PORT");
+    }
+
+    // The stand-in server with the garage's and the branch's folders, as the
+    // insurer sets them up.
+    int startServer(LocalFtpServer& server, const std::string& root, const std::vector<std::string>& options = {})
+    {
+        fs::create_directories(garageFolder(root));
+        fs::create_directories(branchFolder(root));
+        return server.start(root, options);
+    }
+
+    // The final messages by their first line ("Transfer failed" has the reason under it).
+    QStringList outcomes() const
+    {
+        QStringList lines;
+        for (const QString& text : dialogs.texts())
+            lines << text.section(QLatin1Char('\n'), 0, 0);
+        return lines;
+    }
+
+    void pointAt(int port)
+    {
+        ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
+        ::setenv("TEVRAK_FTP_PORT", std::to_string(port).c_str(), 1);
+    }
+
+    void saveReport(const QString& claimno, int seq, const QString& status)
+    {
+        auto& t = database->TevrakT;
+        t.append();
+        t.setText("Claimno", claimno);
+        t.setInteger("Seq", seq);
+        t.setText("Garage", QStringLiteral("อู่สมชาย"));
+        t.setText("Brand", "Toyota");
+        t.setText("Regno", QStringLiteral("กข 1234"));
+        t.setText("Status", status);
+        t.setDate("GarageDate", QDate(2026, 12, 1));
+        t.setDate("ReportDate", QDate(2026, 12, 8));
+        t.setBoolean("Send", false);
+        t.post(); // TevrakDate stays blank
+    }
+
+    void saveExpense(const QString& claimno, int seq)
+    {
+        auto& t = database->ExpenseT;
+        t.append();
+        t.setText("Claimno", claimno);
+        t.setInteger("Seq", seq);
+        t.setText("Typ", "1");
+        t.setDate("SurvDate", QDate(2026, 12, 7));
+        t.setText("From1", QStringLiteral("หาดใหญ่"));
+        t.setText("To1", QStringLiteral("สงขลา"));
+        t.setFloat("Distance1", 30.5);
+        t.setFloat("Rate", 3);
+        t.setFloat("Total_Dis", 30.5);
+        t.setFloat("Distance", 91.5);
+        t.setFloat("Survey", 200);
+        t.setFloat("Total", 291.5); // Distance2, Home, Ems, Fax ... stay blank
+        t.setText("Userid", "somchai");
+        t.setBoolean("Send", false);
+        t.setDate("Sysdate", QDate(2026, 12, 8));
+        t.post();
+    }
+
+    // The Send flags of a table, "claimno/seq=flag" in key order.
+    QStringList sendFlags(const QString& table)
+    {
+        records::Query& q = table == "Tevrak" ? database->TevrakQ2 : database->ExpenseQ2;
+        q.close();
+        q.setSql({"select * from " + table});
+        q.open();
+        QStringList flags;
+        for (q.first(); !q.eof(); q.next())
+            flags << QStringLiteral("%1/%2=%3")
+                         .arg(q.asText("Claimno"))
+                         .arg(q.asInteger("Seq"))
+                         .arg(q.asBoolean("Send") ? 1 : 0);
+        q.close();
+        return flags;
+    }
+
+    fs::path garageFolder(const std::string& root) const { return fs::path(root) / "Claim" / cp874(garage); }
+    fs::path branchFolder(const std::string& root) const
+    {
+        return fs::path(root) / "Claim" / "Download3" / cp874(branch);
+    }
+
+    void runJob(int readTimeout = 5000)
+    {
+        transfer::TransferRun job(*database, values, forms, &mainWindow);
+        job.ExchangeReadTimeout = readTimeout;
+        job.run();
+        EXPECT_TRUE(mainWindow.isEnabled());
+        failure = job.exchangeFailure();
+    }
+
+    // The transfer history's events without their time stamps, leaving out the
+    // files sent and received.
+    static QStringList historyEvents()
+    {
+        QFile log(local("c:\\LOAD\\transfer.log"));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        QStringList events;
+        for (const QString& line : QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts))
+            if (!line.mid(20).startsWith("sent ") && !line.mid(20).startsWith("received "))
+                events << line.mid(20);
+        return events;
+    }
+
+    std::unique_ptr<records::ClaimDatabase> database;
+    ProgramValues values;
+    TCopyf copyf;
+    TZipf zipf;
+    TRegisterF2 branchForm;
+    transfer::TransferForms forms;
+    QWidget mainWindow;
+    RecordingDialogs dialogs;
+    QString failure;
+};
+
+TEST_F(TransferJobTest, WholeTransferEndToEnd)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    saveReport("87654321", 1, QStringLiteral("ซ่อมเสร็จ"));
+    saveExpense("12345678", 1);
+    saveExpense("87654321", 1);
+    JpegSpec options;
+    const QByteArray jpeg1 = jpegBytes(options);
+    options.seed = 2;
+    const QByteArray jpeg2 = jpegBytes(options);
+    writeBytes(outboxFile("12345678001.jpg"), jpeg1);
+    writeBytes(outboxFile("87654321300.jpg"), jpeg2);
+    for (const QString& gif : QStringList{"12345678800.gif", "12345678801.gif", "87654321800.gif"})
+        writeBytes(outboxFile(gif), gifBytes(noisyImage(QSize(100, 80), Qt::darkGreen, 30, gif.size())));
+    const std::string thaiName = cp874(QStringLiteral("ใบอนุมัติ.pdf"));
+    writeServerFile(branchFolder(root) / thaiName, "%PDF approval");
+    writeServerFile(branchFolder(root) / "rates.xls", "rates");
+
+    bool blockedWhilePacking = false;
+    const auto begin = zipf.Zip1.OnBegin;
+    zipf.Zip1.OnBegin = [&](TZip& zip, const std::string& file, int count, bool& extract) {
+        blockedWhilePacking = !mainWindow.isEnabled();
+        begin(zip, file, count, extract);
+    };
+    runJob();
+
+    ASSERT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Information);
+    EXPECT_EQ(dialogs.last().caption, QStringLiteral("Tevrak หาดใหญ่ ADSL"));
+    EXPECT_TRUE(blockedWhilePacking);
+
+    // On the server: photographs as they were, one archive per claim, the four export files.
+    const fs::path up = garageFolder(root);
+    EXPECT_EQ(serverNames(up),
+              (std::vector<std::string>{"12345678.Zip", "12345678001.jpg", "87654321.Zip", "87654321300.jpg",
+                                        "Expense2.DB", "Expense2.PX", "Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / "12345678001.jpg")), jpeg1);
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / "87654321300.jpg")), jpeg2);
+    for (const char* archive : {"12345678.Zip", "87654321.Zip"}) {
+        const ToolRun test = runTool("unzip", {"-t", forTools(up / archive)});
+        EXPECT_EQ(test.exitCode, 0) << test.output.toStdString();
+    }
+    EXPECT_EQ(pythonZipMembers(forTools(up / "12345678.Zip")).output.count('\n'), 2);
+
+    // The export tables, read by the sqlite3 command: claim rows with a blank Send and the
+    // blank TevrakDate as the zero date; expense rows whole, blanks as 0 and false.
+    const ToolRun claims =
+        runTool("sqlite3", {"-readonly", forTools(up / "Tevrak2.DB"),
+                            "select Claimno, Seq, Status, quote(Send), TevrakDate, GarageDate, "
+                            "ReportDate from Tevrak2 order by Claimno"});
+    EXPECT_EQ(claims.exitCode, 0) << claims.output.toStdString();
+    EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("12345678|1|รออะไหล่|NULL|1899-12-30|2026-12-01|2026-12-08"),
+                           QStringLiteral("87654321|1|ซ่อมเสร็จ|NULL|1899-12-30|2026-12-01|2026-12-08")}));
+    const ToolRun expenses = runTool(
+        "sqlite3", {"-readonly", forTools(up / "Expense2.DB"),
+                    "select Claimno, Seq, From1, Distance1, Distance2, Home, Total, Userid, Send, Sysdate "
+                    "from Expense2 order by Claimno"});
+    EXPECT_EQ(expenses.output.split('\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("12345678|1|หาดใหญ่|30.5|0.0|0.0|291.5|somchai|0|2026-12-08"),
+                           QStringLiteral("87654321|1|หาดใหญ่|30.5|0.0|0.0|291.5|somchai|0|2026-12-08")}))
+        << expenses.output.toStdString();
+    EXPECT_TRUE(readServerFile(up / "Tevrak2.PX").find("12345678\t1") != std::string::npos);
+
+    // The outbox is empty; downloads are in the day folder and ALL, and gone from the server.
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{});
+    const QString thai = QStringLiteral("ใบอนุมัติ.pdf");
+    EXPECT_EQ(readBytes(dayFolder() + "/" + thai), "%PDF approval");
+    EXPECT_EQ(readBytes(dayFolder() + "/rates.xls"), "rates");
+    EXPECT_EQ(readBytes(local("c:\\LOAD\\ALL\\" + thai)), "%PDF approval");
+    EXPECT_TRUE(serverNames(branchFolder(root)).empty());
+    EXPECT_EQ(dialogs.openedDocuments.size(), 2);
+
+    // Every exported row is sent now.
+    EXPECT_EQ(sendFlags("Tevrak"), (QStringList{"12345678/1=1", "87654321/1=1"}));
+    EXPECT_EQ(sendFlags("Expense"), (QStringList{"12345678/1=1", "87654321/1=1"}));
+    EXPECT_FALSE(database->Tevrak2T.isOpen());
+    EXPECT_FALSE(database->Expense2T.isOpen());
+    // The history has each file that went and came, with its size.
+    const QString history = QString::fromUtf8(readBytes(local("c:\\LOAD\\transfer.log")));
+    EXPECT_TRUE(history.contains(QStringLiteral("sent 12345678001.jpg (%1 bytes)").arg(jpeg1.size())))
+        << history.toStdString();
+    EXPECT_TRUE(history.contains("received rates.xls (5 bytes)")) << history.toStdString();
+    EXPECT_TRUE(history.contains("sent Tevrak2.PX (")) << history.toStdString();
+}
+
+TEST_F(TransferJobTest, TwoTransfersBeforeTheInsurerCollectsKeepEveryRowAndDocument)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    writeBranchFile(branch);
+    auto gif = [](const QString& name) { return gifBytes(noisyImage(QSize(90, 70), Qt::darkBlue, 20, name.size())); };
+
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    saveExpense("12345678", 1);
+    for (const QString& name : QStringList{"12345678800.gif", "12345678801.gif"})
+        writeBytes(outboxFile(name), gif(name));
+    runJob();
+    // The insurer has not collected anything when the next rows and documents go.
+    saveReport("12345678", 2, QStringLiteral("ซ่อมเสร็จ"));
+    saveReport("87654321", 1, QStringLiteral("รอประกัน"));
+    saveExpense("12345678", 2);
+    writeBytes(outboxFile("12345678802.gif"), gif("12345678802.gif"));
+    runJob();
+    ASSERT_EQ(outcomes(), (QStringList{"Transfer Complete", "Transfer Complete"})) << failure.toStdString();
+
+    const fs::path up = garageFolder(root);
+    EXPECT_EQ(serverNames(up), (std::vector<std::string>{"12345678.Zip", "Expense2.DB", "Expense2.PX", "Tevrak2.DB",
+                                                          "Tevrak2.PX"}));
+    const ToolRun claims = runTool("sqlite3", {"-readonly", forTools(up / "Tevrak2.DB"),
+                                               "select Claimno || '/' || Seq || '/' || Status from Tevrak2 "
+                                               "order by Claimno, Seq"});
+    EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("12345678/1/รออะไหล่"), QStringLiteral("12345678/2/ซ่อมเสร็จ"),
+                           QStringLiteral("87654321/1/รอประกัน")}))
+        << claims.output.toStdString();
+    const ToolRun expenses = runTool("sqlite3", {"-readonly", forTools(up / "Expense2.DB"),
+                                                 "select Claimno || '/' || Seq from Expense2 order by Seq"});
+    EXPECT_EQ(expenses.output.split('\n', Qt::SkipEmptyParts), (QStringList{"12345678/1", "12345678/2"}));
+    // The index lists every key of the combined table, in key order.
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / "Tevrak2.PX")),
+              QByteArray("Claimno\tSeq\r\n12345678\t1\r\n12345678\t2\r\n87654321\t1\r\n"));
+    const ToolRun test = runTool("unzip", {"-t", forTools(up / "12345678.Zip")});
+    EXPECT_EQ(test.exitCode, 0) << test.output.toStdString();
+    const QStringList members = pythonZipMembers(forTools(up / "12345678.Zip")).output.split('\n', Qt::SkipEmptyParts);
+    QStringList names;
+    for (const QString& member : members)
+        names << member.section('\t', 0, 0);
+    EXPECT_EQ(names, (QStringList{"12345678800.gif", "12345678801.gif", "12345678802.gif"}));
+    // Nothing of the combining is left in the outbox or on the server.
+    EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(QDir::Files | QDir::Hidden | QDir::Dirs |
+                                                              QDir::NoDotAndDotDot),
+              QStringList{});
+}
+
+TEST_F(TransferJobTest, ServerCopiesNoReaderCanOpenAreReplaced)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    writeBranchFile(branch);
+    // What uploads broken off by an older program leave behind.
+    writeServerFile(garageFolder(root) / "12345678.Zip", "PK\x03\x04 the start of an archive and no more");
+    writeServerFile(garageFolder(root) / "Tevrak2.DB", "SQLite format 3 and garbage");
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("12345678800.gif"), gifBytes(noisyImage(QSize(90, 70), Qt::red, 20, 3)));
+
+    runJob();
+    ASSERT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    const fs::path up = garageFolder(root);
+    EXPECT_EQ(runTool("unzip", {"-t", forTools(up / "12345678.Zip")}).exitCode, 0);
+    const ToolRun claims =
+        runTool("sqlite3", {"-readonly", forTools(up / "Tevrak2.DB"), "select Claimno || '/' || Seq from Tevrak2"});
+    EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts), QStringList{"12345678/1"}) << claims.output.toStdString();
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=1"});
+}
+
+TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
+{
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+    pointAt(closedFtpPort()); // the server is down
+
+    runJob();
+    EXPECT_EQ(outcomes(), QStringList{"Transfer failed"});
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"12345678001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
+    const QString firstFailure = failure;
+
+    // A row saved since; the server is back.
+    saveReport("12345678", 2, QStringLiteral("ซ่อมเสร็จ"));
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    runJob();
+    EXPECT_EQ(outcomes(), (QStringList{"Transfer failed", "Transfer Complete"}))
+        << failure.toStdString();
+    const ToolRun claims = runTool("sqlite3", {"-readonly", forTools(garageFolder(root) / "Tevrak2.DB"),
+                                               "select Claimno || '/' || Seq from Tevrak2 order by Seq"});
+    EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts), (QStringList{"12345678/1", "12345678/2"}));
+    EXPECT_EQ(sendFlags("Tevrak"), (QStringList{"12345678/1=1", "12345678/2=1"}));
+    EXPECT_EQ(readServerFile(garageFolder(root) / "12345678001.jpg"), "photo");
+
+    EXPECT_EQ(historyEvents(), (QStringList{"transfer started", "exported 1 rows of Tevrak2",
+                                            "transfer failed: " + firstFailure.simplified(), "transfer started",
+                                            "exported 2 rows of Tevrak2", "transfer complete"}));
+    EXPECT_FALSE(firstFailure.isEmpty());
+}
+
+TEST_F(TransferJobTest, RowSavedDuringTheTransferWaitsForTheNextOne)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    saveExpense("12345678", 1);
+    // No branch file: the branch form comes up in the middle of the exchange, and
+    // meanwhile a new expense row gets saved (another route into the program).
+    bool blocked = false;
+    dialogs.answerNextModal([&](QWidget& form) {
+        blocked = !mainWindow.isEnabled();
+        saveExpense("12345678", 2);
+        auto& registration = dynamic_cast<TRegisterF2&>(form);
+        registration.ComboBox1->setEditText(branch);
+        registration.Button1Click();
+        return 1;
+    });
+
+    runJob();
+    EXPECT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_TRUE(blocked);
+    EXPECT_EQ(sendFlags("Expense"), (QStringList{"12345678/1=1", "12345678/2=0"}));
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{}); // no claim rows: nothing exported, nothing run
+    EXPECT_FALSE(fs::exists(garageFolder(root) / "Tevrak2.DB"));
+}
+
+TEST_F(TransferJobTest, FailedCopyIntoTheOutboxStopsTheJob)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+    QDir().mkpath(outboxFile("Tevrak2.PX")); // a folder where the index copy must go
+
+    transfer::TransferRun job(*database, values, forms, &mainWindow);
+    QString reason;
+    try {
+        job.run();
+    } catch (const Error& error) {
+        reason = error.message();
+    }
+    EXPECT_FALSE(reason.isEmpty()) << "the job did not stop";
+    EXPECT_EQ(historyEvents(),
+              (QStringList{"transfer started", "exported 1 rows of Tevrak2", "transfer failed: " + reason}));
+    EXPECT_TRUE(mainWindow.isEnabled());
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(serverNames(garageFolder(root)).empty()); // no exchange ran
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    EXPECT_TRUE(QFile::exists(outboxFile("12345678001.jpg")));
+}
+
+TEST_F(TransferJobTest, ConnectionDroppedInTheThirdUploadLeavesTheRowsUnsent)
+{
+    using Step = ScriptedFtpPeer::Step;
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("11111111001.jpg"), "one");
+    writeBytes(outboxFile("22222222001.jpg"), "two");
+    writeBytes(outboxFile("33333333001.jpg"), QByteArray(4 << 20, 'p'));
+    std::vector<Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    steps.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("NLST *.*", "150 listing");
+        s.openData();
+        s.closeData(); // the garage's folder is empty
+        s.reply("226 done");
+    });
+    for (const std::string name : {"11111111001.jpg", "22222222001.jpg"})
+        steps.push_back([name](ScriptedFtpSession& s) {
+            s.answer("PORT ", "200 ok");
+            s.answer("APPE " + name, "150 go");
+            s.openData();
+            s.receiveData();
+            s.closeData();
+            s.reply("226 done");
+        });
+    steps.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("APPE 33333333001.jpg", "150 go");
+        s.openData();
+        s.resetData();
+        s.closeControl();
+    });
+    ScriptedFtpPeer peer(steps);
+    pointAt(peer.port());
+
+    runJob();
+    peer.finish();
+    EXPECT_EQ(peer.failure(), "");
+    EXPECT_EQ(outcomes(), QStringList{"Transfer failed"});
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"33333333001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    EXPECT_FALSE(copyf.isVisible());
+}
+
+TEST_F(TransferJobTest, ServerThatStopsAnsweringEndsInTransferFailed)
+{
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    writeBytes(outboxFile("12345678001.jpg"), "photo");
+    std::vector<ScriptedFtpPeer::Step> steps = ScriptedFtpPeer::login();
+    steps.push_back([](ScriptedFtpSession& s) {
+        s.expect("CWD ");
+        s.silence(1500); // says nothing more
+    });
+    ScriptedFtpPeer peer(steps);
+    pointAt(peer.port());
+
+    runJob(300);
+    EXPECT_EQ(outcomes(), QStringList{"Transfer failed"});
+    // The clerk reads what went wrong under the first line.
+    const QString expected = QStringLiteral("Opening the garage's folder \"Claim/%1\" on the server: the server did "
+                                            "not answer within 0.3 seconds.")
+                                 .arg(garage);
+    EXPECT_EQ(failure, expected);
+    EXPECT_EQ(dialogs.texts(), QStringList{"Transfer failed\n" + expected});
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
+              (QStringList{"12345678001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    peer.finish();
+}
+
+TEST_F(TransferJobTest, NothingToSendStillExchanges)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    writeBranchFile(branch);
+    writeServerFile(branchFolder(root) / "notice.txt", "notice");
+
+    runJob();
+    EXPECT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_TRUE(fs::is_directory(garageFolder(root)));
+    EXPECT_TRUE(serverNames(garageFolder(root)).empty());
+    EXPECT_EQ(readBytes(dayFolder() + "/notice.txt"), "notice");
+    EXPECT_FALSE(QFile::exists(outboxFile("Tevrak2.DB")));
+}
+
+} // namespace
+} // namespace tevrak
