@@ -108,6 +108,197 @@ std::string endRecord(std::uint16_t entries, std::uint32_t centralSize, std::uin
     return out;
 }
 
+namespace {
+
+// What the directory walk checks beyond what every reader checks.
+struct DirectoryChecks {
+    std::uint32_t maxMemberSize = 0xFFFFFFFF; // a larger declared size makes the archive unreadable
+    // Each local header gives its central header's name, and the members
+    // cover every byte from the archive's start to its directory.
+    bool strict = false;
+};
+
+std::string mebibytes(std::uint64_t bytes)
+{
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
+// Walks the central directory of the archive that begins at `base` in the
+// file, its fields (offsets relative to `base`) as its end record gives them.
+bool readDirectory(int fd, std::uint64_t base, std::uint16_t entries, std::uint32_t centralSize,
+                   std::uint32_t centralOffset, const DirectoryChecks& checks, ExistingArchive& archive,
+                   std::string& reason)
+{
+    std::vector<unsigned char> central(centralSize);
+    if (centralSize > 0 && !readAt(fd, central.data(), central.size(), base + centralOffset)) {
+        reason = "cannot read the central directory";
+        return false;
+    }
+    std::size_t pos = 0;
+    archive.members.reserve(entries);
+    for (std::uint32_t index = 0; index < entries; ++index) {
+        if (central.size() - pos < CentralHeaderSize || get32(central.data() + pos) != CentralSignature) {
+            reason = "damaged central directory";
+            return false;
+        }
+        const unsigned char* p = central.data() + pos;
+        const std::size_t nameLength = get16(p + 28), extraLength = get16(p + 30),
+                          commentLength = get16(p + 32);
+        const std::size_t total = CentralHeaderSize + nameLength + extraLength + commentLength;
+        if (central.size() - pos < total) {
+            reason = "damaged central directory";
+            return false;
+        }
+        ExistingMember m;
+        m.central.assign(reinterpret_cast<const char*>(p), total);
+        m.name.assign(reinterpret_cast<const char*>(p + CentralHeaderSize), nameLength);
+        m.fields = getFields(p + 8);
+        m.externalAttributes = get32(p + 38);
+        const std::uint32_t localOffset = get32(p + CentralLocalOffsetAt);
+        m.localOffset = base + localOffset;
+        if (get16(p + 34) != 0) {
+            reason = "an archive spread over several disks";
+            return false;
+        }
+        if (m.fields.compressedSize == 0xFFFFFFFF || m.fields.size == 0xFFFFFFFF || localOffset == 0xFFFFFFFF) {
+            reason = "a ZIP64 member";
+            return false;
+        }
+        if (m.fields.compressedSize > checks.maxMemberSize || m.fields.size > checks.maxMemberSize) {
+            reason = "member \"" + m.name + "\" declares " +
+                     std::to_string(std::max(m.fields.compressedSize, m.fields.size)) +
+                     " bytes, past the cap of " + mebibytes(checks.maxMemberSize) + " for one member";
+            return false;
+        }
+        // The local header, its name and extra field, the data and an
+        // optional data descriptor must all lie before the directory.
+        unsigned char local[LocalHeaderSize];
+        if (std::uint64_t(localOffset) + LocalHeaderSize > centralOffset ||
+            !readAt(fd, local, sizeof local, m.localOffset) || get32(local) != LocalSignature) {
+            reason = "a member's local header is missing or damaged";
+            return false;
+        }
+        m.localNameLength = get16(local + 26);
+        m.localExtraLength = get16(local + 28);
+        if (checks.strict) {
+            std::string localName(m.localNameLength, '\0');
+            if (std::uint64_t(localOffset) + LocalHeaderSize + localName.size() > centralOffset ||
+                !readAt(fd, localName.data(), localName.size(), m.localOffset + LocalHeaderSize) ||
+                localName != m.name) {
+                reason = "member \"" + m.name + "\" has another name in its local header";
+                return false;
+            }
+        }
+        std::uint64_t end = std::uint64_t(localOffset) + LocalHeaderSize + m.localNameLength +
+                            m.localExtraLength + m.fields.compressedSize;
+        if (m.fields.flags & FlagDescriptor) {
+            // The data descriptor: optional signature, CRC, then both sizes in
+            // 4 bytes, or in 8 when the local header carries a ZIP64 field.
+            std::vector<unsigned char> extra(m.localExtraLength);
+            if (!readAt(fd, extra.data(), extra.size(), m.localOffset + LocalHeaderSize + m.localNameLength)) {
+                reason = "a member's local header is damaged";
+                return false;
+            }
+            bool zip64 = false;
+            for (std::size_t at = 0; at + 4 <= extra.size(); at += 4 + get16(extra.data() + at + 2))
+                zip64 = zip64 || get16(extra.data() + at) == 0x0001;
+            const std::uint64_t plain = zip64 ? 20 : 12;
+            unsigned char sig[4];
+            if (end + plain > centralOffset) {
+                reason = "a member's data run into the central directory";
+                return false;
+            }
+            end += (end + plain + 4 <= centralOffset && readAt(fd, sig, 4, base + end) &&
+                    get32(sig) == DescriptorSignature)
+                       ? plain + 4
+                       : plain;
+        }
+        if (end > centralOffset) {
+            reason = "a member's data run into the central directory";
+            return false;
+        }
+        m.span = end - localOffset;
+        archive.members.push_back(std::move(m));
+        pos += total;
+    }
+    if (pos != central.size()) {
+        reason = "the central directory holds more than its entries";
+        return false;
+    }
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    spans.reserve(archive.members.size());
+    for (const auto& m : archive.members)
+        spans.emplace_back(m.localOffset - base, m.localOffset - base + m.span);
+    std::sort(spans.begin(), spans.end());
+    for (std::size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].first < spans[i - 1].second) {
+            reason = "members overlap";
+            return false;
+        }
+    }
+    if (checks.strict) {
+        std::uint64_t covered = 0;
+        for (const auto& [from, to] : spans) {
+            if (from != covered) {
+                reason = "bytes before or between the members that no member holds";
+                return false;
+            }
+            covered = to;
+        }
+        if (covered != centralOffset) {
+            reason = "bytes between the last member and the central directory that no member holds";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Tries the end record at `record` (its place `endPos` in the file) as the
+// end of one archive of a joined file.
+bool readPart(int fd, const unsigned char* record, std::uint64_t endPos, const ForeignLimits& limits,
+              std::uint64_t& centralBudget, ExistingArchive& part, std::string& reason)
+{
+    part = {};
+    if (get16(record + 4) != 0 || get16(record + 6) != 0 || get16(record + 8) != get16(record + 10)) {
+        reason = "an archive spread over several disks";
+        return false;
+    }
+    const std::uint16_t entries = get16(record + 10);
+    const std::uint32_t centralSize = get32(record + 12), centralOffset = get32(record + 16);
+    if (entries == 0xFFFF || centralSize == 0xFFFFFFFF || centralOffset == 0xFFFFFFFF) {
+        reason = "a ZIP64 archive";
+        return false;
+    }
+    if (std::uint64_t(centralOffset) + centralSize > endPos) {
+        reason = "the central directory does not fit before the end record";
+        return false;
+    }
+    const std::uint64_t base = endPos - centralSize - centralOffset;
+    unsigned char locator[4];
+    if (endPos >= base + 20 && readAt(fd, locator, 4, endPos - 20) && get32(locator) == Zip64LocatorSignature) {
+        reason = "a ZIP64 archive";
+        return false;
+    }
+    if (centralSize > MaxCentralSize || centralBudget < centralSize) {
+        reason = "central directories larger than " + mebibytes(MaxCentralSize);
+        return false;
+    }
+    if (!readDirectory(fd, base, entries, centralSize, centralOffset, {limits.maxMemberSize, true}, part,
+                       reason))
+        return false;
+    centralBudget -= centralSize;
+    part.comment.assign(reinterpret_cast<const char*>(record + EndRecordSize), get16(record + 20));
+    part.start = base;
+    return true;
+}
+
+// End records tried for one archive of a joined file before it counts as
+// unreadable (a false one would need a signature and a fitting comment length
+// inside another's comment).
+constexpr int MaxEndCandidates = 16;
+
+} // namespace
+
 bool readArchive(int fd, std::uint64_t fileSize, ExistingArchive& archive, std::string& reason)
 {
     archive = {};
@@ -164,97 +355,67 @@ bool readArchive(int fd, std::uint64_t fileSize, ExistingArchive& archive, std::
         reason = "central directory too large";
         return false;
     }
-    std::vector<unsigned char> central(centralSize);
-    if (centralSize > 0 && !readAt(fd, central.data(), central.size(), centralOffset)) {
-        reason = "cannot read the central directory";
+    return readDirectory(fd, 0, entries, centralSize, centralOffset, {}, archive, reason);
+}
+
+bool readJoinedArchive(int fd, std::uint64_t fileSize, const ForeignLimits& limits,
+                       std::vector<ExistingArchive>& parts, std::string& reason)
+{
+    parts.clear();
+    if (fileSize > limits.maxFileSize) {
+        reason = "the file has " + std::to_string(fileSize) + " bytes, past the cap of " +
+                 mebibytes(limits.maxFileSize) + " for a whole archive";
         return false;
     }
-    std::size_t pos = 0;
-    archive.members.reserve(entries);
-    for (std::uint32_t index = 0; index < entries; ++index) {
-        if (central.size() - pos < CentralHeaderSize || get32(central.data() + pos) != CentralSignature) {
-            reason = "damaged central directory";
+    std::uint64_t centralBudget = MaxCentralSize;
+    std::uint64_t regionEnd = fileSize; // the archives before this place are still to be read
+    do {
+        const std::string where =
+            parts.empty() ? std::string()
+                          : "the first " + std::to_string(regionEnd) + " bytes, before the archive joined after them: ";
+        if (parts.size() == limits.maxParts) {
+            reason = where + "more than " + std::to_string(limits.maxParts) + " archives joined in one file";
             return false;
         }
-        const unsigned char* p = central.data() + pos;
-        const std::size_t nameLength = get16(p + 28), extraLength = get16(p + 30),
-                          commentLength = get16(p + 32);
-        const std::size_t total = CentralHeaderSize + nameLength + extraLength + commentLength;
-        if (central.size() - pos < total) {
-            reason = "damaged central directory";
+        if (regionEnd < EndRecordSize) {
+            reason = where + "too short for a ZIP archive";
             return false;
         }
-        ExistingMember m;
-        m.central.assign(reinterpret_cast<const char*>(p), total);
-        m.name.assign(reinterpret_cast<const char*>(p + CentralHeaderSize), nameLength);
-        m.fields = getFields(p + 8);
-        m.externalAttributes = get32(p + 38);
-        m.localOffset = get32(p + CentralLocalOffsetAt);
-        if (get16(p + 34) != 0) {
-            reason = "an archive spread over several disks";
+        // The end record and its comment end exactly where the region ends.
+        const std::uint64_t windowSize = std::min<std::uint64_t>(regionEnd, EndRecordSize + 0xFFFF);
+        std::vector<unsigned char> window(windowSize);
+        if (!readAt(fd, window.data(), window.size(), regionEnd - windowSize)) {
+            reason = where + "cannot read the file";
             return false;
         }
-        if (m.fields.compressedSize == 0xFFFFFFFF || m.fields.size == 0xFFFFFFFF ||
-            m.localOffset == 0xFFFFFFFF) {
-            reason = "a ZIP64 member";
+        std::string firstFailure;
+        int candidates = 0;
+        ExistingArchive part;
+        bool found = false;
+        for (std::size_t commentLength = 0;
+             !found && candidates < MaxEndCandidates && commentLength + EndRecordSize <= windowSize;
+             ++commentLength) {
+            const unsigned char* p = window.data() + (windowSize - EndRecordSize - commentLength);
+            if (get32(p) != EndSignature || get16(p + 20) != commentLength)
+                continue;
+            ++candidates;
+            std::string failure;
+            found = readPart(fd, p, regionEnd - EndRecordSize - commentLength, limits, centralBudget, part,
+                             failure);
+            if (!found && firstFailure.empty())
+                firstFailure = failure;
+        }
+        if (!found) {
+            reason = where + (candidates == 0 ? parts.empty()
+                                                    ? "no end-of-central-directory record ending the file"
+                                                    : "no end-of-central-directory record ending there"
+                                              : firstFailure);
             return false;
         }
-        // The local header, its name and extra field, the data and an
-        // optional data descriptor must all lie before the directory.
-        unsigned char local[LocalHeaderSize];
-        if (m.localOffset + LocalHeaderSize > centralOffset ||
-            !readAt(fd, local, sizeof local, m.localOffset) || get32(local) != LocalSignature) {
-            reason = "a member's local header is missing or damaged";
-            return false;
-        }
-        std::uint64_t end =
-            m.localOffset + LocalHeaderSize + get16(local + 26) + get16(local + 28) + m.fields.compressedSize;
-        if (m.fields.flags & FlagDescriptor) {
-            // The data descriptor: optional signature, CRC, then both sizes in
-            // 4 bytes, or in 8 when the local header carries a ZIP64 field.
-            const std::size_t nameLength = get16(local + 26), extraLength = get16(local + 28);
-            std::vector<unsigned char> extra(extraLength);
-            if (!readAt(fd, extra.data(), extra.size(), m.localOffset + LocalHeaderSize + nameLength)) {
-                reason = "a member's local header is damaged";
-                return false;
-            }
-            bool zip64 = false;
-            for (std::size_t at = 0; at + 4 <= extra.size(); at += 4 + get16(extra.data() + at + 2))
-                zip64 = zip64 || get16(extra.data() + at) == 0x0001;
-            const std::uint64_t plain = zip64 ? 20 : 12;
-            unsigned char sig[4];
-            if (end + plain > centralOffset) {
-                reason = "a member's data run into the central directory";
-                return false;
-            }
-            end += (end + plain + 4 <= centralOffset && readAt(fd, sig, 4, end) &&
-                    get32(sig) == DescriptorSignature)
-                       ? plain + 4
-                       : plain;
-        }
-        if (end > centralOffset) {
-            reason = "a member's data run into the central directory";
-            return false;
-        }
-        m.span = end - m.localOffset;
-        archive.members.push_back(std::move(m));
-        pos += total;
-    }
-    if (pos != central.size()) {
-        reason = "the central directory holds more than its entries";
-        return false;
-    }
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
-    spans.reserve(archive.members.size());
-    for (const auto& m : archive.members)
-        spans.emplace_back(m.localOffset, m.localOffset + m.span);
-    std::sort(spans.begin(), spans.end());
-    for (std::size_t i = 1; i < spans.size(); ++i) {
-        if (spans[i].first < spans[i - 1].second) {
-            reason = "members overlap";
-            return false;
-        }
-    }
+        regionEnd = part.start;
+        parts.push_back(std::move(part));
+    } while (regionEnd > 0);
+    std::reverse(parts.begin(), parts.end());
     return true;
 }
 

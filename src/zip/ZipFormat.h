@@ -72,13 +72,22 @@ struct ExistingMember {
     std::string name;    // stored name bytes
     MemberFields fields;
     std::uint32_t externalAttributes = 0;
-    std::uint64_t localOffset = 0;
+    std::uint64_t localOffset = 0; // in the file (the central header's field plus the part's start)
     std::uint64_t span = 0; // bytes from the local header to the end of the data (and descriptor)
+    std::uint16_t localNameLength = 0, localExtraLength = 0; // as the local header gives them
 };
 
 struct ExistingArchive {
     std::vector<ExistingMember> members;
     std::string comment;
+    std::uint64_t start = 0; // where this archive begins in the file (0 but in a joined file)
+};
+
+// What a reader of an archive from elsewhere accepts.
+struct ForeignLimits {
+    std::uint64_t maxFileSize = 0;   // the whole file
+    std::uint32_t maxMemberSize = 0; // a member's declared size, compressed or not
+    std::size_t maxParts = 0;        // archives joined end to end in one file
 };
 
 // Reads the member list of the archive open on fd. Anything that a raw copy
@@ -87,5 +96,18 @@ struct ExistingArchive {
 // directory does not account for) makes it not readable: returns false with
 // the reason.
 bool readArchive(int fd, std::uint64_t fileSize, ExistingArchive& archive, std::string& reason);
+
+// Reads a file from elsewhere that holds one archive or several whole
+// archives joined end to end (`cat a.zip b.zip`), each with offsets relative
+// to its own start, which lies at its end record's place less its central
+// directory's size and offset. `parts` comes in file order. Stricter than
+// readArchive, so that a raw copy of the parts keeps every byte the file
+// holds: every part as readArchive wants it, the parts' members, directories
+// and end records (with their comments) covering the file without a gap or a
+// byte left over, each local header giving the name its central header gives,
+// and the limits kept (each reason names the limit it passes). Returns false
+// with the reason otherwise.
+bool readJoinedArchive(int fd, std::uint64_t fileSize, const ForeignLimits& limits,
+                       std::vector<ExistingArchive>& parts, std::string& reason);
 
 } // namespace tevrak::zipfmt
