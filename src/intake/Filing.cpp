@@ -191,8 +191,7 @@ QString Filing::RepairGroup(int low, int high, const QString& caption) const
 void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category)
 {
     const QString claimFolder = platform::paths::claimFolder(m_claimNumber);
-    if (!platform::folderExists(claimFolder))
-        platform::createFolder(claimFolder);
+    platform::ensureFolder(claimFolder);
     m_claimFiles = picturesIn(claimFolder);
     const platform::SequenceRange range = platform::sequenceRange(category.kind);
     m_values.SequenceText = RepairGroup(range.low, range.high, category.caption);

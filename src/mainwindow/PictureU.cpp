@@ -100,11 +100,10 @@ void TPicture::initialise()
     // Tab 3's heading and search date show today.
     m_pendingCars->resetToToday();
 
-    // Folders of the picture inbox and the outbox; failures are silent.
-    if (!platform::folderExists(platform::paths::inbox))
-        platform::createFolder(platform::paths::inbox);
-    if (!platform::folderExists(platform::paths::outbox))
-        platform::createFolder(platform::paths::outbox);
+    // Folders of the picture inbox and the outbox: one that cannot be made is
+    // reported, and the window still opens.
+    platform::guard([] { platform::ensureFolder(platform::paths::inbox); });
+    platform::guard([] { platform::ensureFolder(platform::paths::outbox); });
 
     m_values.GarageName =
         platform::registry::readString(platform::registry::sarvelloKey, platform::registry::garageNameValue);

@@ -96,8 +96,8 @@ void TRegisterF2::keyPressEvent(QKeyEvent* event)
 
 void TRegisterF2::FormActivate()
 {
-    platform::createFolder(platform::paths::load);
-    platform::createFolder(platform::paths::loadAll);
+    platform::ensureFolder(platform::paths::load);
+    platform::ensureFolder(platform::paths::loadAll);
 }
 
 void TRegisterF2::ComboBox1Change()
@@ -125,7 +125,7 @@ void TRegisterF2::Button1Click()
     }
     // The branch text alone, CP874, no line end; written whole or not at all.
     const QString path = platform::localPath(platform::paths::branchFile);
-    platform::createFolder(platform::paths::load);
+    platform::ensureFolder(platform::paths::load);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit())
         throw Error(QStringLiteral("Cannot write the branch file %1: %2").arg(path, file.errorString()));

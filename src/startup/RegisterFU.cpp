@@ -51,8 +51,7 @@ void TRegisterf::Button1Click()
     // The name is stored as typed, an empty one too (the next start then asks again).
     platform::registry::writeString(platform::registry::sarvelloKey, platform::registry::garageNameValue,
                                     Edit1->text());
-    if (!platform::folderExists(QStringLiteral("C:\\Picture")))
-        platform::createFolder(QStringLiteral("C:\\Picture"));
+    platform::ensureFolder(platform::paths::inbox);
     platform::showPlainMessage(QStringLiteral("ลงทะเบียนเรียบร้อย"));
     // The main window is destroyed when it closes, also when it closes through
     // a failure; then this form closes, which ends the program.

@@ -1,5 +1,8 @@
 #include "platform/core/ClaimFileName.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace tevrak::platform {
 
 SequenceRange sequenceRange(FilingCategory category)
@@ -47,6 +50,31 @@ std::optional<QChar> ClaimFileName::forbiddenClaimCharacter(const QString& claim
 QString ClaimFileName::format(const QString& claimNumber, int sequence, const QString& extension)
 {
     return claimNumber + QStringLiteral("%1").arg(sequence, SequenceLength, 10, QLatin1Char('0')) + extension;
+}
+
+std::optional<int> ClaimFileName::nextFree(const QStringList& takenNames, const QString& claimNumber,
+                                           FilingCategory category)
+{
+    const SequenceRange range = sequenceRange(category);
+    std::vector<bool> taken(std::size_t(range.high - range.low + 1), false);
+    int highest = 0;
+    for (const QString& name : takenNames) {
+        if (claimPart(name).compare(claimNumber, Qt::CaseInsensitive) != 0)
+            continue;
+        const std::optional<int> sequence = sequenceOf(name);
+        if (!sequence || !range.contains(*sequence))
+            continue;
+        taken[std::size_t(*sequence - range.low)] = true;
+        highest = std::max(highest, *sequence);
+    }
+    if (highest == 0)
+        return range.low;
+    if (highest < range.high)
+        return highest + 1;
+    for (int sequence = range.low; sequence <= range.high; ++sequence)
+        if (!taken[std::size_t(sequence - range.low)])
+            return sequence;
+    return std::nullopt;
 }
 
 } // namespace tevrak::platform

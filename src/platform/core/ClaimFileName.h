@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace tevrak::platform {
@@ -42,6 +43,14 @@ public:
 
     // A name from its parts; the sequence is written with three digits.
     static QString format(const QString& claimNumber, int sequence, const QString& extension);
+
+    // The claim's next free number in a category among `takenNames` (any
+    // claims' names, compared without regard to case): one more than the
+    // highest number of the claim in the range, or the range's first; when
+    // the highest is the last of the range, the lowest free one. Nothing when
+    // every number of the range is taken.
+    static std::optional<int> nextFree(const QStringList& takenNames, const QString& claimNumber,
+                                       FilingCategory category);
 };
 
 } // namespace tevrak::platform

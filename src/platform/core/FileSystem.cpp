@@ -1,5 +1,7 @@
 #include "platform/core/FileSystem.h"
 
+#include "platform/core/Error.h"
+
 #include "platform/core/DriveC.h"
 
 #include <QDir>
@@ -15,6 +17,12 @@ namespace tevrak::platform {
 bool folderExists(const QString& windowsPath) { return QFileInfo(localPath(windowsPath)).isDir(); }
 
 bool createFolder(const QString& windowsPath) { return QDir().mkpath(localPath(windowsPath)); }
+
+void ensureFolder(const QString& windowsPath)
+{
+    if (!folderExists(windowsPath) && !createFolder(windowsPath))
+        throw Error(QStringLiteral("ไม่สามารถสร้างโฟลเดอร์ \"%1\" ได้").arg(localPath(windowsPath)));
+}
 
 bool fileExists(const QString& windowsPath) { return QFileInfo(localPath(windowsPath)).isFile(); }
 

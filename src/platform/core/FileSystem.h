@@ -8,14 +8,17 @@
 // a bool; callers that must not lose data check it.
 namespace tevrak::platform {
 
-bool folderExists(const QString& windowsPath);
+[[nodiscard]] bool folderExists(const QString& windowsPath);
 // Creates the folder and any missing parents.
-bool createFolder(const QString& windowsPath);
-bool fileExists(const QString& windowsPath);
+[[nodiscard]] bool createFolder(const QString& windowsPath);
+// Creates the folder (and any missing parents) unless it exists; raises Error
+// naming the folder when it cannot.
+void ensureFolder(const QString& windowsPath);
+[[nodiscard]] bool fileExists(const QString& windowsPath);
 // Copies `from` to `to`, replacing a file of that name.
-bool copyFile(const QString& from, const QString& to);
-bool deleteFile(const QString& windowsPath);
-bool moveFile(const QString& from, const QString& to);
+[[nodiscard]] bool copyFile(const QString& from, const QString& to);
+[[nodiscard]] bool deleteFile(const QString& windowsPath);
+[[nodiscard]] bool moveFile(const QString& from, const QString& to);
 
 // The bare names of the regular files matching a mask such as
 // "c:\picture\*.jpg;c:\picture\*.gif": every pattern of the list is matched

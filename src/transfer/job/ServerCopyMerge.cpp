@@ -1,5 +1,6 @@
 #include "transfer/job/ServerCopyMerge.h"
 
+#include "platform/core/ClaimFileName.h"
 #include "platform/core/DriveC.h"
 #include "platform/core/Error.h"
 #include "platform/core/StagedCopy.h"
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <sqlite3.h>
+#include <utility>
 
 namespace tevrak::transfer {
 
@@ -22,12 +24,38 @@ using Outcome = exchange::ServerCopyMerger::Outcome;
 using records::DatabaseConnection;
 using records::TableSchema;
 
-Outcome mergeArchive(const QString& ours, const QString& theirs)
+// A document that would put a second, different file under a name the
+// archive holds takes the claim's next free document number.
+std::string nextFreeDocumentName(const std::set<std::string>& takenNames, const std::string& clashingName)
+{
+    QStringList taken;
+    for (const std::string& name : takenNames)
+        taken << QString::fromLatin1(name);
+    const QString clashing = QString::fromLatin1(clashingName);
+    const QString claim = platform::ClaimFileName::claimPart(clashing);
+    const std::optional<int> sequence =
+        platform::ClaimFileName::nextFree(taken, claim, platform::FilingCategory::Documents);
+    if (!sequence)
+        return {};
+    const QString extension = clashing.mid(platform::ClaimFileName::ClaimLength + platform::ClaimFileName::SequenceLength);
+    return platform::ClaimFileName::format(claim, *sequence, extension).toStdString();
+}
+
+} // namespace
+
+std::vector<RenamedMember> ServerCopyMerge::takeRenamedMembers()
+{
+    return std::exchange(m_renamed, {});
+}
+
+namespace {
+
+Outcome mergeArchive(const QString& ours, const QString& theirs, std::vector<RenamedMember>& renamed)
 {
     const QString merged = QFileInfo(ours).dir().filePath(QStringLiteral(".tevrak-merged.zip"));
     std::string reason;
     switch (mergeArchives(platform::nativePath(theirs), platform::nativePath(ours),
-                          platform::nativePath(merged), reason)) {
+                          platform::nativePath(merged), nextFreeDocumentName, renamed, reason)) {
     case ArchiveMerge::TheirsUnreadable:
         return Outcome::Replace;
     case ArchiveMerge::Failed:
@@ -167,7 +195,7 @@ exchange::ServerCopyMerger::Outcome ServerCopyMerge::merge(const QString& ours, 
     const QFileInfo file(name);
     const QString suffix = file.suffix().toLower();
     if (suffix == QLatin1String("zip"))
-        return mergeArchive(ours, theirs);
+        return mergeArchive(ours, theirs, m_renamed);
     if (suffix == QLatin1String("db"))
         return mergeExportTable(ours, theirs, *exportTableOf(file));
     return Outcome::Replace; // an export table's .PX follows its table

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "exchange/session/ServerCopy.h"
+#include "zip/ArchiveMerge.h"
+
+#include <vector>
 
 namespace tevrak::transfer {
 
@@ -18,6 +21,12 @@ class ServerCopyMerge : public exchange::ServerCopyMerger {
 public:
     bool combines(const QString& name) const override;
     Outcome merge(const QString& ours, const QString& theirs, const QString& name) override;
+
+    // The archive members stored under a new document number since the last call.
+    std::vector<RenamedMember> takeRenamedMembers();
+
+private:
+    std::vector<RenamedMember> m_renamed;
 };
 
 } // namespace tevrak::transfer

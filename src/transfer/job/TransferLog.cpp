@@ -18,8 +18,6 @@ namespace tevrak::transfer {
 
 namespace {
 
-const QString logFile = QStringLiteral("c:\\LOAD\\transfer.log");
-
 // A name or a server's reason may carry line ends; the history keeps one line per event.
 QString oneLine(QString text)
 {
@@ -57,7 +55,7 @@ void writeAll(int fd, const QByteArray& bytes)
 
 } // namespace
 
-TransferLog::TransferLog() : TransferLog(platform::localPath(logFile)) {}
+TransferLog::TransferLog() : TransferLog(platform::localPath(platform::paths::transferLog)) {}
 
 TransferLog::TransferLog(const QString& filePath, qint64 rotationSize)
     : m_filePath(filePath), m_rotationSize(rotationSize)
