@@ -112,6 +112,19 @@ public:
     explicit EFtpTooLarge(const std::string& what) : EFtpError(what) {}
 };
 
+// A download broken off at the client's limit on its size; the control
+// connection is still usable.
+class EFtpDownloadTooLarge : public EFtpTooLarge {
+public:
+    explicit EFtpDownloadTooLarge(const std::string& what) : EFtpTooLarge(what) {}
+};
+
+// A data connection slower than the client's low-speed limit for its time.
+class EFtpTooSlow : public EFtpError {
+public:
+    explicit EFtpTooSlow(const std::string& what) : EFtpError(what) {}
+};
+
 // A download that the server did not deliver whole: it answered without a
 // data connection, reported the transfer aborted (426/450), or closed the
 // data connection before the size it announced.

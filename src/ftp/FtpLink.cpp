@@ -1,6 +1,7 @@
 #include "ftp/FtpLink.h"
 
 #include <algorithm>
+#include <chrono>
 #include <arpa/inet.h>
 #include <optional>
 #include <cerrno>
@@ -457,10 +458,43 @@ char* TFtpLink::Block(size_t size)
     return block_.get();
 }
 
+// Watches a data transfer's pace: fewer than `limit` bytes a second on
+// average over any `seconds` in a row is too slow.
+class TPaceWatch {
+public:
+    TPaceWatch(std::uint64_t limit, int seconds) : limit_(limit), window_(std::chrono::seconds(seconds))
+    {
+        start_ = std::chrono::steady_clock::now();
+    }
+    void Moved(std::uint64_t bytes)
+    {
+        if (limit_ == 0 || window_.count() == 0)
+            return;
+        moved_ += bytes;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - start_ < window_)
+            return;
+        const auto seconds = std::chrono::duration<double>(now - start_).count();
+        if (double(moved_) < double(limit_) * seconds)
+            throw EFtpTooSlow("The data connection moved " + std::to_string(moved_) + " bytes in " +
+                              std::to_string(int(seconds)) + " seconds, below the limit of " +
+                              std::to_string(limit_) + " bytes a second.");
+        start_ = now;
+        moved_ = 0;
+    }
+
+private:
+    std::uint64_t limit_;
+    std::chrono::steady_clock::duration window_;
+    std::chrono::steady_clock::time_point start_;
+    std::uint64_t moved_ = 0;
+};
+
 void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, std::uint64_t restartAt,
                           TDelivery delivery)
 {
     bool answered = false;
+    bool overLimit = false;
     std::optional<std::uint64_t> announced;
     std::uint64_t done = 0;
     RequireSendable(command);
@@ -475,13 +509,20 @@ void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, st
         } else {
             const size_t size = static_cast<size_t>(RecvBufferSize > 0 ? RecvBufferSize : 32768);
             char* block = Block(size);
+            TPaceWatch pace(LowSpeedLimit, LowSpeedTime);
             for (;;) {
                 const size_t received = dataLink_->ReceiveBlock(block, size);
                 if (received == 0)
                     break;
+                if (delivery == TDelivery::Whole && MaxRetrieveBytes > 0 &&
+                    restartAt + done + received > MaxRetrieveBytes) {
+                    overLimit = true;
+                    break;
+                }
                 destination.Write(block, received);
                 done += received;
                 Report(false, done, 0);
+                pace.Moved(received);
             }
         }
     } catch (...) {
@@ -489,6 +530,17 @@ void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, st
         throw;
     }
     CloseDataChannel();
+    if (overLimit) {
+        // Our end of the data connection is closed: the server ends the
+        // transfer with an abort (or, rarely, a completion) that is read here,
+        // so that the control connection can go on.
+        try {
+            ReadReply();
+        } catch (const EFtpReplyError&) {
+        }
+        throw EFtpDownloadTooLarge("The file is larger than the limit of " + std::to_string(MaxRetrieveBytes) +
+                           " bytes for a download.");
+    }
     const bool completed = answered || ReadCompletion();
     if (delivery == TDelivery::AsReported)
         return;
@@ -514,6 +566,7 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
         const size_t size = static_cast<size_t>(SendBufferSize > 0 ? SendBufferSize : 32768);
         char* block = Block(size);
         std::uint64_t done = 0;
+        TPaceWatch pace(LowSpeedLimit, LowSpeedTime);
         while (done < total) {
             const size_t wanted = static_cast<size_t>(std::min<std::uint64_t>(size, total - done));
             const size_t read = source.Read(block, wanted);
@@ -522,6 +575,7 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
             dataLink_->WriteBytes(block, read);
             done += read;
             Report(true, done, total);
+            pace.Moved(read);
         }
     } catch (...) {
         CloseDataChannel();

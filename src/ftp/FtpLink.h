@@ -51,6 +51,14 @@ public:
     // Limit in milliseconds on the wait for a data connection (the server's
     // connection in active mode, ours to the server in passive mode).
     int DataConnectTimeout = 60000;
+    // A download of more bytes than this is broken off (EFtpTooLarge), and the
+    // control connection stays usable; 0: no limit.
+    std::uint64_t MaxRetrieveBytes = 0;
+    // A data transfer that moves fewer than LowSpeedLimit bytes a second on
+    // average over LowSpeedTime seconds fails (EFtpTooSlow), as curl's
+    // --speed-limit/--speed-time; 0 in either: no such limit.
+    std::uint64_t LowSpeedLimit = 0;
+    int LowSpeedTime = 0;
     // Called after every block moved over a data connection. An exception
     // thrown from it abandons the transfer (the data connection is closed).
     std::function<void(const TTransferProgress&)> OnProgress;

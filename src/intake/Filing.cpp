@@ -23,6 +23,10 @@ namespace {
 const QString gifExtension = QStringLiteral(".GIF");
 const QString jpgExtension = QStringLiteral(".JPG");
 
+// How often a filing takes the next number because another filing took the
+// one it chose, before it gives up.
+constexpr int maxFilingAttempts = 20;
+
 // The JPEG and GIF files of a folder, as the file lists show them.
 QStringList picturesIn(const QString& folder)
 {
@@ -192,28 +196,37 @@ void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category
 {
     const QString claimFolder = platform::paths::claimFolder(m_claimNumber);
     platform::ensureFolder(claimFolder);
-    m_claimFiles = picturesIn(claimFolder);
-    const platform::SequenceRange range = platform::sequenceRange(category.kind);
-    m_values.SequenceText = RepairGroup(range.low, range.high, category.caption);
-
     m_values.CurrentFileName = slot.caption->text();
     m_values.ExtensionText = m_values.CurrentFileName.right(4);
-    const QString filedName = m_claimNumber + m_values.SequenceText + m_values.ExtensionText;
     const QString inboxFile = platform::localPath(platform::paths::inbox + QLatin1Char('\\') + m_values.CurrentFileName);
-    const QString archiveCopy = platform::localPath(claimFolder + QLatin1Char('\\') + filedName);
-    const QString outboxCopy = platform::localPath(platform::paths::outbox + QLatin1Char('\\') + filedName);
+    const platform::SequenceRange range = platform::sequenceRange(category.kind);
 
     // Both copies are complete on disk before either takes its final name, and
-    // the inbox file goes only after both are in place.
+    // the inbox file goes only after both are in place. Neither replaces a
+    // file: when another filing (a second program on the claim) took the
+    // number meanwhile, the next free number is taken.
+    QString filedName;
     try {
-        platform::StagedCopy archive(inboxFile, archiveCopy);
-        platform::StagedCopy outbox(inboxFile, outboxCopy);
-        archive.commit();
-        try {
-            outbox.commit();
-        } catch (...) {
-            archive.discard();
-            throw;
+        std::optional<platform::StagedCopy> archive, outbox;
+        for (int attempt = 0;; ++attempt) {
+            m_claimFiles = picturesIn(claimFolder);
+            m_values.SequenceText = RepairGroup(range.low, range.high, category.caption);
+            filedName = m_claimNumber + m_values.SequenceText + m_values.ExtensionText;
+            const QString archiveCopy = platform::localPath(claimFolder + QLatin1Char('\\') + filedName);
+            const QString outboxCopy = platform::localPath(platform::paths::outbox + QLatin1Char('\\') + filedName);
+            if (!archive) {
+                archive.emplace(inboxFile, archiveCopy);
+                outbox.emplace(inboxFile, outboxCopy);
+            }
+            if (attempt >= maxFilingAttempts)
+                throw Error(QStringLiteral("ชื่อไฟล์ของเลขรับแจ้งนี้ถูกใช้ไปพร้อมกันหลายครั้ง: กรุณาลองอีกครั้ง"));
+            if (!archive->commitWithoutReplacing(archiveCopy))
+                continue;
+            if (outbox->commitWithoutReplacing(outboxCopy))
+                break;
+            archive->discard();
+            archive.reset();
+            outbox.reset();
         }
     } catch (const Error& error) {
         throw Error(QStringLiteral("Cannot file %1 as %2: %3").arg(m_values.CurrentFileName, filedName, error.message()));

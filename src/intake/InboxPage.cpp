@@ -164,7 +164,6 @@ void InboxPage::fillSlots(const std::array<int, 9>& entries)
     for (size_t k = 0; k < entries.size(); ++k) {
         if (entries[k] < 0)
             continue;
-        m_values.LoopIndex = entries[k];
         m_values.CurrentFileName = inbox[entries[k]];
         m_values.ExtensionText = lastFourUpper(m_values.CurrentFileName);
         const imaging::PageThumbnail& picture = pictures[next++];

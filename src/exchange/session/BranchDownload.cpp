@@ -3,33 +3,17 @@
 #include "exchange/session/DownloadNames.h"
 #include "platform/core/DriveC.h"
 #include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
 #include "platform/core/StagedCopy.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace tevrak::exchange {
-
-namespace {
-
-// Forces a file's bytes to disk.
-void syncFile(const QString& path)
-{
-    const int fd = ::open(platform::nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        throw Error(QStringLiteral("Cannot write file \"%1\" to disk. %2")
-                        .arg(path, QString::fromLocal8Bit(std::strerror(error))));
-    }
-    ::close(fd);
-}
-
-} // namespace
 
 BranchDownload::BranchDownload(TFtpLink& link, QString dayFolder)
     : m_link(link), m_dayFolder(std::move(dayFolder))
@@ -48,30 +32,37 @@ std::optional<QString> BranchDownload::claimLocalName(const std::string& listedN
     return local;
 }
 
-bool BranchDownload::fetch(const std::string& listedName, const QString& localName)
+std::optional<QString> BranchDownload::fetch(const std::string& listedName, const QString& localName)
 {
-    const QString target = m_dayFolder + QLatin1Char('/') + localName;
     const QString partial = m_dayFolder + QLatin1Char('/') + QLatin1String(PartialName);
     try {
         m_link.RetrieveFile(listedName, platform::nativePath(partial), true, false);
     } catch (const EFtpReplyError&) {
         QFile::remove(partial);
         if (isFolder(listedName))
-            return false;
+            return std::nullopt;
         throw;
     } catch (...) {
         QFile::remove(partial);
         throw;
     }
-    syncFile(partial);
+    QString placed;
     try {
-        platform::renameOver(partial, target);
+        platform::syncFile(partial);
+        placed = platform::placeUnderFreeName(partial, m_dayFolder, localName, [&](const QString& target) {
+            return platform::renameWithoutReplacing(partial, target);
+        });
     } catch (...) {
         QFile::remove(partial);
         throw;
+    }
+    if (placed.isEmpty()) {
+        // The day folder holds these very bytes already (a run killed before the server's copy went).
+        QFile::remove(partial);
+        placed = QFileInfo(platform::existingEntry(m_dayFolder, localName)).fileName();
     }
     m_link.RemoveFile(listedName);
-    return true;
+    return placed;
 }
 
 bool BranchDownload::isFolder(const std::string& listedName)

@@ -23,11 +23,13 @@ public:
     // took (it comes down with the next Transfer).
     std::optional<QString> claimLocalName(const std::string& listedName);
 
-    // Fetches one listed name into the day folder under localName and removes
-    // it from the server. False, with nothing done, when the name is a folder
-    // on the server (the server refuses to send it but lets us change into
-    // it). Any other failure raises, and the server keeps the file.
-    bool fetch(const std::string& listedName, const QString& localName);
+    // Fetches one listed name into the day folder under localName (or, when
+    // the folder holds a different file of that name, the first free
+    // "name (2).ext") and removes it from the server: the name it got.
+    // Nothing, with nothing done, when the name is a folder on the server
+    // (the server refuses to send it but lets us change into it). Any other
+    // failure raises, and the server keeps the file.
+    std::optional<QString> fetch(const std::string& listedName, const QString& localName);
 
     // The hidden name a download takes until it is complete.
     static constexpr const char* PartialName = ".tevrak-download.part";

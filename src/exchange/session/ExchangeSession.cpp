@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
+#include <algorithm>
 
 namespace tevrak::exchange {
 
@@ -59,6 +61,18 @@ void removeLeftovers(const QString& localFolder)
     }
 }
 
+// Whether the control connection is still usable after a file failed in this
+// way: the server refused the file with a reply, or the failure was our own
+// (a conflict, a merge, a download that did not come whole), so the exchange
+// goes on with the next file. Anything else (the connection broke, a wait ran
+// out) ends the exchange.
+bool failedOnlyThisFile(const std::exception& error)
+{
+    return dynamic_cast<const Error*>(&error) || dynamic_cast<const EFtpReplyError*>(&error) ||
+           dynamic_cast<const EFtpIncompleteTransfer*>(&error) || dynamic_cast<const EFtpDownloadTooLarge*>(&error) ||
+           dynamic_cast<const EFtpDestinationExists*>(&error) || dynamic_cast<const EFtpBadCommandText*>(&error);
+}
+
 } // namespace
 
 ExchangeSession::ExchangeSession(QString garageName, ExchangeFolders folders)
@@ -74,6 +88,7 @@ ExchangeSession::ExchangeSession(QString garageName, ExchangeFolders folders)
 ExchangeOutcome ExchangeSession::run()
 {
     m_failure.clear();
+    m_fileFailures.clear();
     m_step.clear();
     bool uploading = false;
     try {
@@ -81,19 +96,79 @@ ExchangeOutcome ExchangeSession::run()
         m_link.Password = Password.toStdString();
         m_link.ReadTimeout = ReadTimeout;
         m_link.DataConnectTimeout = ReadTimeout > 0 ? ReadTimeout : 60000;
+        m_link.LowSpeedLimit = LowSpeedLimit;
+        m_link.LowSpeedTime = LowSpeedTime;
         uploading = true;
         upload();
         uploading = false;
         download();
-        return {true, {}};
     } catch (const std::exception& error) {
-        m_failure = failureReason(m_step, error, m_link.ReadTimeout > 0 ? m_link.ReadTimeout : 60000);
+        m_failure = failureReason(m_step, error, readTimeoutMs());
     } catch (...) {
         m_failure = m_step + QStringLiteral(": unknown error.");
     }
     if (uploading)
         observer().uploadEnded();
-    return {false, m_failure};
+    QStringList reasons = m_fileFailures;
+    if (!m_failure.isEmpty())
+        reasons << m_failure;
+    m_failure = reasons.join(QLatin1Char('\n'));
+    return {reasons.isEmpty(), m_failure};
+}
+
+QString ExchangeSession::reasonToLeave(const std::string& listedName) const
+{
+    const std::optional<QString> local = localDownloadName(listedName);
+    if (!local)
+        return {};
+    if (local->startsWith(QLatin1Char('.')))
+        return QStringLiteral("ชื่อไฟล์ขึ้นต้นด้วยจุด (ไฟล์ซ่อน): ไม่ได้รับไฟล์ ไฟล์ยังอยู่บนเซิร์ฟเวอร์");
+    if (QFile::encodeName(*local).size() > 255)
+        return QStringLiteral("ชื่อไฟล์ยาวเกิน 255 ไบต์: ไม่ได้รับไฟล์ ไฟล์ยังอยู่บนเซิร์ฟเวอร์");
+    return {};
+}
+
+void ExchangeSession::limitDownloadToFreeSpace()
+{
+    const QStorageInfo disk(platform::localPath(platform::paths::database));
+    const auto available = std::uint64_t(std::max<qint64>(disk.bytesAvailable(), 0));
+    if (!disk.isValid()) {
+        m_link.MaxRetrieveBytes = 0;
+        return;
+    }
+    if (available <= FreeSpaceMargin)
+        throw Error(QStringLiteral("พื้นที่ดิสก์เหลือไม่พอ (ว่าง %1 MB ต้องเหลือไว้ %2 MB): ไฟล์ยังอยู่บนเซิร์ฟเวอร์")
+                        .arg(available >> 20)
+                        .arg(FreeSpaceMargin >> 20));
+    // The download lands twice (the day folder and ALL), and the margin stays free.
+    m_link.MaxRetrieveBytes = std::max<std::uint64_t>((available - FreeSpaceMargin) / 2, 1);
+}
+
+void ExchangeSession::keepInAll(const QString& received, const QString& all)
+{
+    // ALL keeps every download; a different file of the same name there is never replaced.
+    platform::StagedCopy copy(received, all + QLatin1Char('/') + QFileInfo(received).fileName());
+    const QString placed = platform::placeUnderFreeName(received, all, QFileInfo(received).fileName(),
+                                                        [&copy](const QString& target) {
+                                                            return copy.commitWithoutReplacing(target);
+                                                        });
+    if (placed.isEmpty())
+        copy.discard();
+}
+
+int ExchangeSession::readTimeoutMs() const
+{
+    return m_link.ReadTimeout > 0 ? m_link.ReadTimeout : 60000;
+}
+
+void ExchangeSession::fileFailed(const QString& name, const std::exception& error)
+{
+    if (!failedOnlyThisFile(error))
+        throw;
+    const QString reason = failureReason(m_step, error, readTimeoutMs());
+    m_fileFailures << reason;
+    if (OnFileFailed)
+        OnFileFailed(name, reason);
 }
 
 void ExchangeSession::connect()
@@ -123,11 +198,15 @@ void ExchangeSession::upload()
         observer().uploadingFile(name);
         m_step = QStringLiteral("Sending \"%1\"").arg(name);
         const QString local = platform::localPath(m_folders.outbox + QLatin1Char('\\') + name);
-        const std::uint64_t sent = sender.send(local, name, serverName(name));
-        QFile::remove(local);
+        try {
+            const std::uint64_t sent = sender.send(local, name, serverName(name));
+            QFile::remove(local);
+            if (OnFileSent)
+                OnFileSent(name, sent);
+        } catch (const std::exception& error) {
+            fileFailed(name, error); // the file stays in the outbox for the next Transfer
+        }
         observer().fileUploaded();
-        if (OnFileSent)
-            OnFileSent(name, sent);
     }
     observer().uploadEnded();
     m_link.CloseControl();
@@ -155,20 +234,32 @@ void ExchangeSession::download()
     const std::vector<std::string> listed = listServerFolder(m_link);
 
     const QString day = platform::localPath(m_dayFolder);
+    const QString all = platform::localPath(m_folders.loadAll);
     removeLeftovers(day);
     BranchDownload receiver(m_link, day);
     for (const std::string& name : listed) {
+        if (const QString why = reasonToLeave(name); !why.isEmpty()) {
+            if (OnFileLeft)
+                OnFileLeft(shown(name), why);
+            continue;
+        }
         const std::optional<QString> local = receiver.claimLocalName(name);
         if (!local)
             continue;
         m_step = QStringLiteral("Receiving \"%1\"").arg(shown(name));
-        if (!receiver.fetch(name, *local))
-            continue; // a folder: it stays on the server
-        const QString received = day + QLatin1Char('/') + *local;
-        platform::StagedCopy(received, platform::localPath(m_folders.loadAll + QLatin1Char('\\') + *local)).commit();
-        if (OnFileReceived)
-            OnFileReceived(*local, quint64(QFileInfo(received).size()));
-        observer().openDownload(received, day);
+        try {
+            limitDownloadToFreeSpace();
+            const std::optional<QString> placed = receiver.fetch(name, *local);
+            if (!placed)
+                continue; // a folder: it stays on the server
+            const QString received = day + QLatin1Char('/') + *placed;
+            keepInAll(received, all);
+            if (OnFileReceived)
+                OnFileReceived(*placed, quint64(QFileInfo(received).size()));
+            observer().openDownload(received, day);
+        } catch (const std::exception& error) {
+            fileFailed(shown(name), error); // it stays on the server for the next Transfer
+        }
     }
     m_step = QStringLiteral("Closing the connection");
     m_link.CloseControl();

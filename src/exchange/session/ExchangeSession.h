@@ -54,8 +54,10 @@ public:
 // and c:\LOAD\ALL, are removed from the server once they are whole on disk,
 // and are opened.
 //
-// run() never throws: any failure ends the exchange at that step, and the
-// outcome says what the exchange was doing and why it failed. What was done before stays done: files sent are gone from the
+// run() never throws. A file that cannot be sent or fetched is left where it
+// is (outbox or server) and the exchange goes on with the others; a failure
+// of the connection ends the exchange at that step. The outcome fails when
+// anything failed, and says for each what the exchange was doing and why. What was done before stays done: files sent are gone from the
 // outbox, files fetched are in the day folder.
 class ExchangeSession {
 public:
@@ -80,6 +82,20 @@ public:
     // the line for it, 0 when the server already held it), or whole in the day folder.
     std::function<void(const QString& name, quint64 bytes)> OnFileSent;
     std::function<void(const QString& name, quint64 bytes)> OnFileReceived;
+    // A file that could not be sent or fetched (the exchange went on with the
+    // others), with the reason; and a listed download left on the server on
+    // purpose (a hidden name, a name too long for the disk), with the reason.
+    std::function<void(const QString& name, const QString& reason)> OnFileFailed;
+    std::function<void(const QString& name, const QString& reason)> OnFileLeft;
+    // What downloads must leave free on the disk that holds the tables: a
+    // download is refused below it, and broken off where its two copies (the
+    // day folder's and ALL's) would eat into it.
+    std::uint64_t FreeSpaceMargin = std::uint64_t(512) << 20;
+    // A data connection slower than this many bytes a second on average over
+    // LowSpeedTime seconds fails (a line that trickles cannot hold the
+    // Transfer for ever).
+    std::uint64_t LowSpeedLimit = 1000;
+    int LowSpeedTime = 60;
 
     ExchangeOutcome run();
 
@@ -92,6 +108,13 @@ private:
     void upload();
     void download();
     void connect();
+    // Records a file that failed alone and lets the exchange go on; rethrows
+    // a failure that ends it.
+    void fileFailed(const QString& name, const std::exception& error);
+    QString reasonToLeave(const std::string& listedName) const;
+    void limitDownloadToFreeSpace();
+    void keepInAll(const QString& received, const QString& all);
+    int readTimeoutMs() const;
     ExchangeObserver& observer() { return Observer ? *Observer : m_silent; }
 
     QString m_garageName;
@@ -100,6 +123,7 @@ private:
     ExchangeObserver m_silent;
     QString m_step; // what the exchange is doing, for the failure's reason
     QString m_failure;
+    QStringList m_fileFailures;
     QString m_dayFolder;
 };
 

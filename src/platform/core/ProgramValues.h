@@ -10,7 +10,6 @@ struct ProgramValues {
     QString GarageName;       // the registered garage name, as of the latest initialisation
     QString CurrentFileName;  // name (without folder) of the file being handled
     int PageOffset = 0;       // inbox-list index of the current page's first entry, minus photos filed since
-    int LoopIndex = 0;
     QString SequenceText;     // three-digit sequence of the photo being filed
     QString ExtensionText;    // last four characters of CurrentFileName
 };

@@ -1,9 +1,13 @@
 #include "platform/core/StagedCopy.h"
 
+#include "platform/core/DiskSync.h"
 #include "platform/core/Error.h"
+#include "platform/core/FileSystem.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -109,15 +113,6 @@ void takeOverAttributes(int copy, const struct stat& source)
 
 } // namespace
 
-void syncFolder(const QString& localFolder)
-{
-    const int fd = ::open(QFile::encodeName(localFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 StagedCopy::StagedCopy(const QString& localSource, const QString& localTarget) : m_target(localTarget)
 {
     const QFileInfo target(localTarget);
@@ -174,6 +169,65 @@ void StagedCopy::commit()
     renameOver(m_temporary, m_target);
     m_temporary.clear();
     m_committed = true;
+}
+
+bool StagedCopy::commitWithoutReplacing(const QString& localTarget)
+{
+    if (!renameWithoutReplacing(m_temporary, localTarget))
+        return false;
+    m_target = localTarget;
+    m_temporary.clear();
+    m_committed = true;
+    return true;
+}
+
+bool renameWithoutReplacing(const QString& localFile, const QString& localTarget)
+{
+    if (::renameat2(AT_FDCWD, QFile::encodeName(localFile).constData(), AT_FDCWD,
+                    QFile::encodeName(localTarget).constData(), RENAME_NOREPLACE) != 0) {
+        if (errno == EEXIST)
+            return false;
+        const QFileInfo target(localTarget);
+        throw Error(QStringLiteral("Cannot put %1 into the folder %2: %3")
+                        .arg(target.fileName(), target.absolutePath(), reason(errno)));
+    }
+    syncFolder(QFileInfo(localTarget).absolutePath());
+    return true;
+}
+
+bool sameBytes(const QString& localA, const QString& localB)
+{
+    QFile a(localA), b(localB);
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.size() != b.size())
+        return false;
+    constexpr qint64 block = 1 << 20;
+    while (!a.atEnd()) {
+        const QByteArray left = a.read(block);
+        if (left.isEmpty() || left != b.read(block))
+            return false;
+    }
+    return true;
+}
+
+QString placeUnderFreeName(const QString& localFile, const QString& localFolder, const QString& name,
+                           const std::function<bool(const QString& localTarget)>& placeWithoutReplacing)
+{
+    const QString existing = existingEntry(localFolder, name);
+    if (!existing.isEmpty() && sameBytes(existing, localFile))
+        return {};
+    const QFileInfo parts(name);
+    const QString base = parts.completeBaseName();
+    const QString extension = parts.suffix().isEmpty() ? QString() : QLatin1Char('.') + parts.suffix();
+    for (int number = 1;; ++number) {
+        const QString candidate =
+            number == 1 ? name : QStringLiteral("%1 (%2)%3").arg(base).arg(number).arg(extension);
+        if (QFile::encodeName(candidate).size() > 255)
+            throw Error(QStringLiteral("ไม่มีชื่อว่างสำหรับไฟล์ \"%1\" ในโฟลเดอร์ %2").arg(name, localFolder));
+        if (!existingEntry(localFolder, candidate).isEmpty())
+            continue;
+        if (placeWithoutReplacing(localFolder + QLatin1Char('/') + candidate))
+            return candidate;
+    }
 }
 
 void StagedCopy::discard()

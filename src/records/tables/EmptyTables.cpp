@@ -1,5 +1,6 @@
 #include "records/tables/EmptyTables.h"
 
+#include "platform/core/DiskSync.h"
 #include "platform/core/Error.h"
 #include "platform/core/FileSystem.h"
 #include "records/tables/DatabaseConnection.h"
@@ -68,15 +69,6 @@ void buildTable(const TableSchema& table, const QString& scratch, const QString&
     sqlite3_close_v2(db);
 }
 
-void syncFolder(const QString& folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 QList<QPair<QString, QString>> standardStatuses()
@@ -129,7 +121,7 @@ TableCreation createEmptyTables(const QString& folder)
                                     PrimaryIndexFile::contents(table->primaryKey, {}));
         }
     }
-    syncFolder(folder);
+    platform::syncFolder(folder);
     if (!indexFromRows.isEmpty()) {
         DatabaseConnection connection(folder);
         for (const TableSchema* table : indexFromRows) {

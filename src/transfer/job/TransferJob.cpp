@@ -135,8 +135,7 @@ exchange::ExchangeOutcome TransferJob::run()
     }
     const exchange::ExchangeOutcome outcome = exchange();
     m_log.finished(outcome.succeeded, outcome.failure);
-    if (outcome.succeeded)
-        markSent();
+    markSent();
     return outcome;
 }
 
@@ -184,7 +183,15 @@ exchange::ExchangeOutcome TransferJob::exchange()
     session.ReadTimeout = ExchangeReadTimeout;
     session.Observer = Observer;
     session.Merger = &merger;
-    session.OnFileSent = [this](const QString& name, quint64 bytes) { m_log.fileSent(name, qint64(bytes)); };
+    m_sentNames.clear();
+    session.OnFileSent = [this](const QString& name, quint64 bytes) {
+        m_sentNames.insert(name.toCaseFolded());
+        m_log.fileSent(name, qint64(bytes));
+    };
+    session.OnFileFailed = [this](const QString& name, const QString& reason) { m_log.fileFailed(name, reason); };
+    session.OnFileLeft = [this](const QString& name, const QString& reason) {
+        m_log.fileLeftOnServer(name, reason);
+    };
     session.OnFileReceived = [this](const QString& name, quint64 bytes) {
         m_log.fileReceived(name, qint64(bytes));
     };
@@ -192,16 +199,26 @@ exchange::ExchangeOutcome TransferJob::exchange()
     return session.run();
 }
 
+bool TransferJob::reachedServer(const records::Table& exportTable) const
+{
+    const auto sent = [this](const QString& path) {
+        return m_sentNames.contains(QFileInfo(path).fileName().toCaseFolded());
+    };
+    return sent(exportTable.filePath()) && sent(exportTable.indexFilePath());
+}
+
 void TransferJob::markSent()
 {
-    // Exactly the rows this run exported: a row saved while the transfer ran
-    // was not in the export files and waits for the next transfer.
-    if (!m_claimRows.isEmpty()) {
+    // Exactly the rows this run exported, and only those whose export table
+    // (with its .PX) reached the server: a row saved while the transfer ran
+    // was not in the export files and waits for the next transfer, and so do
+    // the rows of a table that could not be sent.
+    if (!m_claimRows.isEmpty() && reachedServer(m_database.Tevrak2T)) {
         m_database.TevrakQ3.close();
         m_database.markSent(QStringLiteral("Tevrak"), m_claimRows);
         m_database.TevrakQ2.close();
     }
-    if (!m_expenseRows.isEmpty()) {
+    if (!m_expenseRows.isEmpty() && reachedServer(m_database.Expense2T)) {
         m_database.ExpenseQ3.close();
         m_database.markSent(QStringLiteral("Expense"), m_expenseRows);
         m_database.ExpenseQ2.close();

@@ -5,6 +5,7 @@
 #include "transfer/job/TransferLog.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 namespace tevrak {
@@ -30,9 +31,10 @@ public:
 // One Transfer, without a window: the register and expense rows never sent
 // are copied into the export tables, whose files go into the outbox; the
 // outbox's scanned documents are packed into their claims' archives; one
-// server exchange sends the outbox and fetches the branch's files; when it
-// succeeds the rows this run exported (exactly those, by their keys) are
-// marked sent. Every step is recorded in the transfer history.
+// server exchange sends the outbox and fetches the branch's files; the rows
+// this run exported (exactly those, by their keys) are marked sent when their
+// export table and its .PX reached the server, even when another file failed.
+// Every step is recorded in the transfer history.
 class TransferJob {
 public:
     TransferJob(records::ClaimDatabase& database, QString garageName);
@@ -68,12 +70,14 @@ private:
     void packDocuments();
     exchange::ExchangeOutcome exchange();
     void markSent();
+    bool reachedServer(const records::Table& exportTable) const;
 
     records::ClaimDatabase& m_database;
     QString m_garageName;
     QList<records::RowKey> m_claimRows;
     QList<records::RowKey> m_expenseRows;
     TransferLog m_log;
+    QSet<QString> m_sentNames; // case-folded names of the outbox files this run sent
 };
 
 // Copies an export table's .DB and .PX files into the outbox, replacing the

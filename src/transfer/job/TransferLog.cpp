@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace tevrak::transfer {
@@ -79,6 +80,21 @@ void TransferLog::rowsExported(const QString& table, qsizetype count)
     append(QStringLiteral("exported %1 rows of %2").arg(QString::number(count), oneLine(table)));
 }
 
+void TransferLog::fileFailed(const QString& name, const QString& reason)
+{
+    append(QStringLiteral("not transferred %1: %2").arg(oneLine(name), oneLine(reason)));
+}
+
+void TransferLog::fileLeftOnServer(const QString& name, const QString& reason)
+{
+    append(QStringLiteral("left on the server %1: %2").arg(oneLine(name), oneLine(reason)));
+}
+
+void TransferLog::note(const QString& event)
+{
+    append(oneLine(event));
+}
+
 void TransferLog::finished(bool ok, const QString& failureReason)
 {
     if (ok)
@@ -87,30 +103,43 @@ void TransferLog::finished(bool ok, const QString& failureReason)
         append(QStringLiteral("transfer failed: %1").arg(oneLine(failureReason)));
 }
 
-void TransferLog::rotateWhenFull()
-{
-    struct stat status {};
-    const QByteArray path = QFile::encodeName(m_filePath);
-    if (::stat(path.constData(), &status) == 0 && status.st_size >= m_rotationSize)
-        std::rename(path.constData(), QFile::encodeName(oldFilePath()).constData());
-}
-
 void TransferLog::append(const QString& event)
 {
     QDir().mkpath(QFileInfo(m_filePath).path());
-    rotateWhenFull();
-    const int fd = ::open(QFile::encodeName(m_filePath).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC,
-                          0644);
-    if (fd < 0)
-        return;
-    QByteArray line;
-    if (endsInTornLine(fd))
+    const QByteArray path = QFile::encodeName(m_filePath);
+    // Writers of the history (two programs at once) take turns on the file
+    // itself; a writer that finds the file full renames it to the old one
+    // under the lock, and a writer that finds the name no longer its file
+    // (another just rotated it) opens the new one, so no rotation replaces
+    // the history a moment-old rotation made.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const int fd = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return;
+        struct stat opened {}, named {};
+        const bool locked = ::flock(fd, LOCK_EX) == 0;
+        if (!locked || ::fstat(fd, &opened) != 0 || ::stat(path.constData(), &named) != 0 ||
+            opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+            ::close(fd);
+            if (!locked)
+                return;
+            continue;
+        }
+        if (opened.st_size >= m_rotationSize) {
+            std::rename(path.constData(), QFile::encodeName(oldFilePath()).constData());
+            ::close(fd);
+            continue;
+        }
+        QByteArray line;
+        if (endsInTornLine(fd))
+            line += '\n';
+        line += QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")).toUtf8();
+        line += event.toUtf8();
         line += '\n';
-    line += QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")).toUtf8();
-    line += event.toUtf8();
-    line += '\n';
-    writeAll(fd, line);
-    ::close(fd);
+        writeAll(fd, line);
+        ::close(fd);
+        return;
+    }
 }
 
 } // namespace tevrak::transfer

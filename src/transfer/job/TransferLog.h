@@ -27,6 +27,12 @@ public:
     void fileSent(const QString& name, qint64 size);
     void fileReceived(const QString& name, qint64 size);
     void rowsExported(const QString& table, qsizetype count);
+    // A file that could not be sent or fetched this time, and why.
+    void fileFailed(const QString& name, const QString& reason);
+    // A listed download that stays on the server on purpose, and why.
+    void fileLeftOnServer(const QString& name, const QString& reason);
+    // Any other event of the Transfer, in words.
+    void note(const QString& event);
     // The outcome; a failure with its reason.
     void finished(bool ok, const QString& failureReason = {});
 
@@ -35,7 +41,6 @@ public:
 
 private:
     void append(const QString& event);
-    void rotateWhenFull();
 
     QString m_filePath;
     qint64 m_rotationSize;
