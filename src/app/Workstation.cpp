@@ -13,7 +13,8 @@
 #include "transfer/forms/ZipfU.h"
 
 #include <QCoreApplication>
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace tevrak {
 
@@ -39,7 +40,10 @@ void Workstation::start(int splashMilliseconds)
         splash.show();
         QCoreApplication::processEvents();  // let the window appear
         splash.repaint();
-        QThread::msleep(static_cast<unsigned long>(splashMilliseconds));
+        // The splash stays for its time with the window thread free to paint it.
+        QEventLoop wait;
+        QTimer::singleShot(splashMilliseconds, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
     }
     createWorkstationOnFirstStart();
 

@@ -2,10 +2,13 @@
 // number and exchanges them with the insurer's FTP server.
 
 #include "app/CommandLine.h"
+#include "app/SingleInstance.h"
 #include "app/Workstation.h"
+#include "platform/widgets/Dialogs.h"
 
 #include <QApplication>
 #include <QWidget>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
@@ -16,6 +19,14 @@ int main(int argc, char** argv)
         return *exitCode;
 
     QApplication application(argc, argv);
+    const tevrak::SingleInstance instance;
+    if (!instance.acquired()) {
+        const QString message = tevrak::SingleInstance::alreadyRunningMessage();
+        std::fprintf(stderr, "%s\n", message.toUtf8().constData());
+        tevrak::platform::dialogs().showMessage(
+            {QStringLiteral("Tevrak"), message, tevrak::platform::MessageIcon::Information});
+        return 1;
+    }
     tevrak::Workstation workstation;
     workstation.start(3000);
     if (!workstation.mainForm())

@@ -150,4 +150,51 @@ TEST(CaptionTest, TheCaptionShowsTheServerAddressInUse)
     EXPECT_EQ(caption, QStringLiteral("บริษัท Norvathaประกันภัย จำกัด [ Tevrak หาดใหญ่สาขา ADSL ftp.branch.example ] "));
 }
 
+TEST(SingleInstanceTest, TwoStartsAtOnceOnOneWorkstationLeaveOneProgramRunning)
+{
+    test::freshTestDatabase();
+    platform::registry::writeString(platform::registry::sarvelloKey, platform::registry::garageNameValue,
+                                    QStringLiteral("อู่สมชาย"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess first, second;
+    for (QProcess* process : {&first, &second}) {
+        process->setProcessEnvironment(environment);
+        process->start(QStringLiteral(TEVRAK_PROGRAM), {});
+    }
+    // The one that finds the workstation taken says so (and waits on its
+    // message box); the other goes on as if it were alone.
+    const QString alreadyRunning = QStringLiteral("เปิดอยู่แล้ว");
+    QString said[2];
+    QProcess* refused = nullptr;
+    for (int waited = 0; waited < 200 && !refused; ++waited) {
+        first.waitForReadyRead(50);
+        second.waitForReadyRead(50);
+        said[0] += QString::fromUtf8(first.readAllStandardError());
+        said[1] += QString::fromUtf8(second.readAllStandardError());
+        if (said[0].contains(alreadyRunning))
+            refused = &first;
+        else if (said[1].contains(alreadyRunning))
+            refused = &second;
+    }
+    ASSERT_NE(refused, nullptr) << "neither start was refused";
+    QProcess* running = refused == &first ? &second : &first;
+    refused->kill();
+    refused->waitForFinished();
+    EXPECT_FALSE(running->waitForFinished(1500));
+    EXPECT_EQ(running->state(), QProcess::Running);
+    EXPECT_FALSE(QString::fromUtf8(running->readAllStandardError()).contains(alreadyRunning));
+    EXPECT_FALSE(said[refused == &first ? 1 : 0].contains(alreadyRunning));
+    running->kill();
+    running->waitForFinished();
+    // Its lock went with it (killed): the next start on the workstation is not refused.
+    QProcess third;
+    third.setProcessEnvironment(environment);
+    third.start(QStringLiteral(TEVRAK_PROGRAM), {});
+    EXPECT_FALSE(third.waitForFinished(1500));
+    EXPECT_FALSE(QString::fromUtf8(third.readAllStandardError()).contains(alreadyRunning));
+    third.kill();
+    third.waitForFinished();
+}
+
 } // namespace

@@ -78,8 +78,10 @@ bool failedOnlyThisFile(const std::exception& error)
 ExchangeSession::ExchangeSession(QString garageName, ExchangeFolders folders)
     : m_garageName(std::move(garageName)), m_folders(std::move(folders))
 {
-    m_link.Host = platform::ftpHost().toStdString();
-    m_link.Port = platform::ftpPort();
+    const platform::ServerAddress address = platform::serverAddress();
+    m_link.Host = address.host.toStdString();
+    m_link.Port = address.port;
+    m_addressProblem = address.problem;
     m_link.Passive = false;
     m_link.TransferType = ftBinary;
     m_link.OnProgress = [this](const TTransferProgress&) { observer().keepAlive(); };
@@ -173,6 +175,10 @@ void ExchangeSession::fileFailed(const QString& name, const std::exception& erro
 
 void ExchangeSession::connect()
 {
+    if (!m_addressProblem.isEmpty()) {
+        m_step = QStringLiteral("Reading the server's address");
+        throw Error(m_addressProblem);
+    }
     m_step = QStringLiteral("Connecting to the insurer's server %1:%2")
                  .arg(QString::fromStdString(m_link.Host))
                  .arg(m_link.Port);

@@ -124,6 +124,7 @@ private:
     QString m_step; // what the exchange is doing, for the failure's reason
     QString m_failure;
     QStringList m_fileFailures;
+    QString m_addressProblem;
     QString m_dayFolder;
 };
 

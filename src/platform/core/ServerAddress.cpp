@@ -19,35 +19,58 @@ std::optional<int> validPort(const QString& text)
     return std::nullopt;
 }
 
-// The value as each place sets it, in the order they count; empty where unset.
-QStringList settingsInOrder(const char* environmentVariable, const QString& name)
+// The address a place sets: its host and port (empty where unset), and its name.
+struct Place {
+    QString host;
+    QString port;
+    QString name;
+    QString portKey;
+};
+
+QList<Place> placesInOrder()
 {
-    QStringList values{qEnvironmentVariable(environmentVariable)};
+    QList<Place> places{{qEnvironmentVariable("TEVRAK_FTP_HOST").trimmed(),
+                         qEnvironmentVariable("TEVRAK_FTP_PORT").trimmed(), QStringLiteral("the environment"),
+                         QStringLiteral("TEVRAK_FTP_PORT")}};
     for (const QString& file : {registry::registryFile(), registry::systemRegistryFile()}) {
         if (file.isEmpty())
             continue;
         const QSettings settings(file, QSettings::IniFormat);
-        values << settings.value(serverGroup + QLatin1Char('/') + name).toString().trimmed();
+        places.append({settings.value(serverGroup + QLatin1Char('/') + serverHostValue).toString().trimmed(),
+                       settings.value(serverGroup + QLatin1Char('/') + serverPortValue).toString().trimmed(), file,
+                       serverGroup + QLatin1Char('/') + serverPortValue});
     }
-    return values;
+    return places;
 }
 
 } // namespace
 
+ServerAddress serverAddress()
+{
+    for (const Place& place : placesInOrder()) {
+        if (place.host.isEmpty() && place.port.isEmpty())
+            continue;
+        ServerAddress address{place.host.isEmpty() ? builtInFtpHost : place.host, builtInFtpPort, place.name, {}};
+        if (!place.port.isEmpty()) {
+            if (const std::optional<int> port = validPort(place.port))
+                address.port = *port;
+            else
+                address.problem = QStringLiteral("ค่า %1 ใน %2 ไม่ใช่หมายเลขพอร์ต (1 ถึง 65535): \"%3\"")
+                                      .arg(place.portKey, place.name, place.port);
+        }
+        return address;
+    }
+    return {builtInFtpHost, builtInFtpPort, QStringLiteral("the built-in address"), {}};
+}
+
 QString ftpHost()
 {
-    for (const QString& host : settingsInOrder("TEVRAK_FTP_HOST", serverHostValue))
-        if (!host.isEmpty())
-            return host;
-    return builtInFtpHost;
+    return serverAddress().host;
 }
 
 int ftpPort()
 {
-    for (const QString& text : settingsInOrder("TEVRAK_FTP_PORT", serverPortValue))
-        if (const std::optional<int> port = validPort(text))
-            return *port;
-    return builtInFtpPort;
+    return serverAddress().port;
 }
 
 }  // namespace tevrak::platform

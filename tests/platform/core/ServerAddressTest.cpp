@@ -64,30 +64,40 @@ TEST_F(ServerAddressTest, EachPlaceCountsOnlyWhereTheOnesBeforeItSetNothing)
     EXPECT_EQ(ftpHost(), "workstation.example");
     EXPECT_EQ(ftpPort(), 2121);
 
-    // The user's file holds the garage name too; its server values come first.
+    // The user's file holds the garage name too; its server values come first,
+    // host and port together: the workstation's port never goes with the user's host.
     write(registry::registryFile(),
           "[SOFTWARE]\nSarvello\\Garage%20Name=GarageOne\n[Server]\nHost=user.example\n");
     EXPECT_EQ(ftpHost(), "user.example");
-    EXPECT_EQ(ftpPort(), 2121); // the user set no port
+    EXPECT_EQ(ftpPort(), 21); // the user set no port: the built-in one
+    EXPECT_EQ(serverAddress().source, registry::registryFile());
     EXPECT_EQ(registry::readString(registry::sarvelloKey, registry::garageNameValue), "GarageOne");
 
     ::setenv("TEVRAK_FTP_PORT", "2200", 1);
-    EXPECT_EQ(ftpHost(), "user.example");
+    EXPECT_EQ(ftpHost(), "203.0.113.10"); // the environment set only a port
     EXPECT_EQ(ftpPort(), 2200);
     ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
     EXPECT_EQ(ftpHost(), "127.0.0.1");
 }
 
-TEST_F(ServerAddressTest, APortThatIsNoPortFallsThroughToTheNextPlace)
+TEST_F(ServerAddressTest, APortThatIsNoPortIsReportedNamingThePlaceAndTheKey)
 {
     write(systemFile("first"), "[Server]\nPort=990\n");
+    int written = 0;
     for (const char* bad : {"0", "65536", "ftp", "-21"}) {
-        write(registry::registryFile(), QByteArray("[Server]\nPort=") + bad + "\n");
+        // Of a new size each time: the settings reader knows a file again by its time and size.
+        write(registry::registryFile(), QByteArray("[Server]\nPort=") + bad + "\n" + QByteArray(++written, '#'));
+        const ServerAddress address = serverAddress();
+        EXPECT_TRUE(address.problem.contains(registry::registryFile())) << address.problem.toStdString();
+        EXPECT_TRUE(address.problem.contains("Server/Port")) << address.problem.toStdString();
+        EXPECT_TRUE(address.problem.contains(QLatin1String(bad))) << address.problem.toStdString();
         ::setenv("TEVRAK_FTP_PORT", bad, 1);
-        EXPECT_EQ(ftpPort(), 990) << bad;
+        EXPECT_TRUE(serverAddress().problem.contains("TEVRAK_FTP_PORT")) << bad;
+        ::unsetenv("TEVRAK_FTP_PORT");
     }
-    QFile::remove(systemFile("first"));
-    EXPECT_EQ(ftpPort(), 21);
+    QFile::remove(registry::registryFile());
+    EXPECT_EQ(serverAddress().problem, QString());
+    EXPECT_EQ(ftpPort(), 990);
 }
 
 } // namespace
