@@ -206,10 +206,11 @@ void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category
     // file: when another filing (a second program on the claim) took the
     // number meanwhile, the next free number is taken.
     QString filedName;
+    QStringList clashed; // names another filing took between our choice and our rename
     try {
         std::optional<platform::StagedCopy> archive, outbox;
         for (int attempt = 0;; ++attempt) {
-            m_claimFiles = picturesIn(claimFolder);
+            m_claimFiles = picturesIn(claimFolder) + clashed;
             m_values.SequenceText = RepairGroup(range.low, range.high, category.caption);
             filedName = m_claimNumber + m_values.SequenceText + m_values.ExtensionText;
             const QString archiveCopy = platform::localPath(claimFolder + QLatin1Char('\\') + filedName);
@@ -220,10 +221,20 @@ void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category
             }
             if (attempt >= maxFilingAttempts)
                 throw Error(QStringLiteral("ชื่อไฟล์ของเลขรับแจ้งนี้ถูกใช้ไปพร้อมกันหลายครั้ง: กรุณาลองอีกครั้ง"));
-            if (!archive->commitWithoutReplacing(archiveCopy))
+            if (!archive->commitWithoutReplacing(archiveCopy)) {
+                clashed << filedName;
                 continue;
-            if (outbox->commitWithoutReplacing(outboxCopy))
+            }
+            bool outboxPlaced = false;
+            try {
+                outboxPlaced = outbox->commitWithoutReplacing(outboxCopy);
+            } catch (...) {
+                archive->discard();
+                throw;
+            }
+            if (outboxPlaced)
                 break;
+            clashed << filedName;
             archive->discard();
             archive.reset();
             outbox.reset();

@@ -224,5 +224,63 @@ TEST(FtpDelivery, ADownloadCountsOnlyWhenItCameWholeOverADataConnection)
     EXPECT_EQ(peer.failure(), "");
 }
 
+TEST(FtpBounds, ADownloadPastItsLimitIsBrokenOffAndTheControlConnectionGoesOn)
+{
+    ScriptedFtpPeer peer(ScriptedFtpPeer::afterLogin({
+        port(),
+        [](ScriptedFtpSession& s) {
+            s.answer("RETR big.pdf", "150 sending");
+            s.openData();
+            s.sendData(std::string(64 * 1024, 'b'));
+            s.resetData(); // what a server sees as the client's close: the transfer is broken off
+            s.reply("426 Connection closed; transfer aborted.");
+        },
+        port(),
+        [](ScriptedFtpSession& s) {
+            s.answer("RETR small.pdf", "150 sending");
+            s.openData();
+            s.sendData("small");
+            s.closeData();
+            s.reply("226 done");
+        },
+    }));
+    TFtpLink link;
+    test::aimAt(link, peer);
+    link.MaxRetrieveBytes = 1000;
+    link.OpenControl(true);
+    EXPECT_THROW(link.RetrieveFile("big.pdf", workFile("big.pdf").string(), true, false), EFtpDownloadTooLarge);
+    EXPECT_LE(fs::file_size(workFile("big.pdf")), 1000u); // nothing past the limit reached the disk
+    link.RetrieveFile("small.pdf", workFile("small.pdf").string(), true, false);
+    EXPECT_EQ(test::readFile(workFile("small.pdf")), "small");
+    link.CloseControl();
+    peer.finish();
+    EXPECT_EQ(peer.failure(), "");
+}
+
+TEST(FtpBounds, ADataConnectionThatTricklesBelowTheLowSpeedLimitFails)
+{
+    ScriptedFtpPeer peer(ScriptedFtpPeer::afterLogin({
+        port(),
+        [](ScriptedFtpSession& s) {
+            s.answer("RETR slow.pdf", "150 sending");
+            s.openData();
+            // A byte now and then, each well within the read time-out.
+            for (int i = 0; i < 4; ++i) {
+                s.sendData("x");
+                s.silence(700);
+            }
+            s.closeData();
+            s.reply("226 done");
+        },
+    }));
+    TFtpLink link;
+    test::aimAt(link, peer);
+    link.LowSpeedLimit = 100;
+    link.LowSpeedTime = 1;
+    link.OpenControl(true);
+    EXPECT_THROW(link.RetrieveFile("slow.pdf", workFile("slow.pdf").string(), true, false), EFtpTooSlow);
+    link.CloseControl();
+}
+
 } // namespace
 } // namespace tevrak

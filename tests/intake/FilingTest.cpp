@@ -1,6 +1,7 @@
 #include "IntakeFixture.h"
 
 #include "platform/core/Error.h"
+#include "support/faults/PlantedFaults.h"
 
 #include <QApplication>
 #include <QFile>
@@ -185,11 +186,13 @@ TEST_F(FilingTest, ClaimNumbersThatCannotNameAFileAreRefusedBeforeAnythingIsTouc
     addJpeg("IMG_1.jpg");
     openTab();
     for (const QString& claim : {QStringLiteral("1234/678"), QStringLiteral("12*45678"), QStringLiteral("1234567\t"),
-                                 QStringLiteral("12\"45678")}) {
+                                 QStringLiteral("12\"45678"), QStringLiteral(".1234567")}) {
         typeClaim(claim);
         drop(1, page->beforeRepair.image);
     }
-    EXPECT_EQ(dialogs.messages.size(), 4u);
+    // A leading "." would hide every filed name from the folder lists and the outbox.
+    EXPECT_EQ(dialogs.messages.size(), 5u);
+    EXPECT_TRUE(dialogs.last().text.contains(QStringLiteral("ห้ามขึ้นต้นด้วยจุด")));
     EXPECT_EQ(QDir(root() + "/picture").entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"transfer"}));
     EXPECT_EQ(filesIn(inbox()), QStringList({"IMG_1.jpg"}));
 }
@@ -259,9 +262,8 @@ TEST_F(FilingTest, ASecondCopyThatCannotTakeItsNameKeepsTheInboxPhotoAndUndoesTh
     openTab();
     const QByteArray original = readFile(inbox() + "/IMG_1.jpg");
     typeClaim("12345678");
-    // A folder stands at the outbox copy's name: the copy is written, its
-    // final rename fails.
-    QDir().mkpath(outbox() + "/12345678001.jpg");
+    // The outbox copy is written; its final rename fails.
+    const FailedRename renameFails("/transfer/12345678001.jpg");
     drop(1, page->beforeRepair.image);
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
@@ -271,6 +273,48 @@ TEST_F(FilingTest, ASecondCopyThatCannotTakeItsNameKeepsTheInboxPhotoAndUndoesTh
     EXPECT_TRUE(filesIn(outbox()).isEmpty());
     EXPECT_TRUE(page->thumbnailSlots()[0].image->isVisibleTo(tab.get()));
     EXPECT_EQ(page->inboxList(), QStringList({"IMG_1.jpg"}));
+}
+
+TEST_F(FilingTest, ACopyThatCannotBeFlushedFilesNothingAndKeepsTheInboxPhoto)
+{
+    addJpeg("IMG_1.jpg");
+    openTab();
+    const QByteArray original = readFile(inbox() + "/IMG_1.jpg");
+    typeClaim("12345678");
+    const FailedFlush flushFails("/picture/12345678/"); // the claim folder's disk
+    drop(1, page->beforeRepair.image);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
+    EXPECT_EQ(readFile(inbox() + "/IMG_1.jpg"), original);
+    EXPECT_TRUE(filesIn(claimFolder()).isEmpty()); // no hidden copy left either
+    EXPECT_TRUE(filesIn(outbox()).isEmpty());
+}
+
+TEST_F(FilingTest, ANumberAnotherFilingTakesMeanwhileIsNeverReplaced)
+{
+    addJpeg("IMG_1.jpg");
+    addJpeg("IMG_2.jpg", Qt::blue);
+    openTab();
+    typeClaim("12345678");
+    // A second program on the workstation files 001 of this claim between our
+    // choice of the number and our copy taking it: first in the claim folder,
+    // then (next drop) in the outbox.
+    const BeforeRename archiveClash("/picture/12345678/12345678001.jpg",
+                                    [](const std::string& target) { writeFile(QString::fromStdString(target), "theirs"); });
+    drop(1, page->beforeRepair.image);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(readFile(claimFolder() + "/12345678001.jpg"), "theirs");
+    EXPECT_EQ(readFile(claimFolder() + "/12345678002.jpg"), readFile(outbox() + "/12345678002.jpg"));
+    EXPECT_FALSE(QFile::exists(inbox() + "/IMG_1.jpg"));
+
+    const BeforeRename outboxClash("/transfer/12345678003.jpg",
+                                   [](const std::string& target) { writeFile(QString::fromStdString(target), "theirs too"); });
+    drop(2, page->beforeRepair.image);
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.last().text.toStdString();
+    EXPECT_EQ(readFile(outbox() + "/12345678003.jpg"), "theirs too");
+    EXPECT_FALSE(QFile::exists(claimFolder() + "/12345678003.jpg")) << "the archive copy of 003 is undone";
+    EXPECT_EQ(readFile(claimFolder() + "/12345678004.jpg"), readFile(outbox() + "/12345678004.jpg"));
+    EXPECT_FALSE(QFile::exists(inbox() + "/IMG_2.jpg"));
 }
 
 TEST_F(FilingTest, EachRefusalNamesItsReasonAndTheClaimMessagesPutTheFocusInTheClaimBox)

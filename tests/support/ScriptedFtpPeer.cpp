@@ -222,6 +222,14 @@ bool ScriptedFtpSession::waitForClientClose(int timeoutMs)
         const ssize_t n = ::recv(control_, chunk, sizeof chunk, 0);
         if (n <= 0)
             return true;
+        // Whatever the client still sends is recorded: a command after the
+        // script's end (a DELE no step expected) shows in commands().
+        input_.append(chunk, static_cast<size_t>(n));
+        for (size_t end; (end = input_.find("\r\n")) != std::string::npos;) {
+            std::lock_guard<std::mutex> hold(peer_.lock_);
+            peer_.commands_.push_back(input_.substr(0, end));
+            input_.erase(0, end + 2);
+        }
     }
     return true;
 }

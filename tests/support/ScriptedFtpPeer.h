@@ -30,7 +30,8 @@ public:
     // Waits for the script to end (at most a few seconds after the client is done).
     void finish();
 
-    // After finish(): the command lines the client sent, in order.
+    // After finish(): the command lines the client sent, in order, also those
+    // it sent after the script ended (which got no answer).
     std::vector<std::string> commands() const;
     // After finish(): the first thing that went against the script, or "".
     std::string failure() const;

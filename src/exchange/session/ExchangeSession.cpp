@@ -17,6 +17,8 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 namespace tevrak::exchange {
 
@@ -132,18 +134,24 @@ QString ExchangeSession::reasonToLeave(const std::string& listedName) const
 
 void ExchangeSession::limitDownloadToFreeSpace()
 {
-    const QStorageInfo disk(platform::localPath(platform::paths::database));
-    const auto available = std::uint64_t(std::max<qint64>(disk.bytesAvailable(), 0));
-    if (!disk.isValid()) {
+    // The disk that holds the tables, and the downloads' own (the same one
+    // unless a folder was moved elsewhere): the smaller room of the two.
+    std::optional<std::uint64_t> available;
+    for (const QString& folder : {platform::paths::database, m_dayFolder}) {
+        const QStorageInfo disk(platform::localPath(folder));
+        if (disk.isValid() && disk.isReady())
+            available = std::min(available.value_or(UINT64_MAX), std::uint64_t(std::max<qint64>(disk.bytesAvailable(), 0)));
+    }
+    if (!available) {
         m_link.MaxRetrieveBytes = 0;
         return;
     }
-    if (available <= FreeSpaceMargin)
+    if (*available <= FreeSpaceMargin)
         throw Error(QStringLiteral("พื้นที่ดิสก์เหลือไม่พอ (ว่าง %1 MB ต้องเหลือไว้ %2 MB): ไฟล์ยังอยู่บนเซิร์ฟเวอร์")
-                        .arg(available >> 20)
+                        .arg(*available >> 20)
                         .arg(FreeSpaceMargin >> 20));
     // The download lands twice (the day folder and ALL), and the margin stays free.
-    m_link.MaxRetrieveBytes = std::max<std::uint64_t>((available - FreeSpaceMargin) / 2, 1);
+    m_link.MaxRetrieveBytes = std::max<std::uint64_t>((*available - FreeSpaceMargin) / 2, 1);
 }
 
 void ExchangeSession::keepInAll(const QString& received, const QString& all)

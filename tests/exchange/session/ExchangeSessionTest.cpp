@@ -7,9 +7,12 @@
 #include "exchange/session/ExchangeSession.h"
 #include "platform/core/FileSystem.h"
 #include "support/ScriptedFtpPeer.h"
+#include "support/faults/PlantedFaults.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
+#include <limits>
 
 namespace tevrak {
 namespace {
@@ -369,6 +372,93 @@ TEST_F(ScriptedExchangeTest, DownloadFailingHalfWayKeepsWhatCameBefore)
     EXPECT_EQ(watcher.events.filter("open "), QStringList{"open first.pdf"});
     for (const auto& command : downPeer.commands())
         EXPECT_NE(command, "DELE second.pdf");
+}
+
+TEST_F(ScriptedExchangeTest, OneFileThatCannotBeSentOrKeptHoldsBackNoOther)
+{
+    writeBranchFile(branch);
+    writeBytes(outboxFile("11111111001.jpg"), "refused by the server");
+    writeBytes(outboxFile("22222222001.jpg"), "goes up");
+    std::vector<Step> upSteps = ScriptedFtpPeer::login();
+    upSteps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+    upSteps.push_back(listing("NLST *.*", ""));
+    upSteps.push_back(refusal("APPE 11111111001.jpg", "553 Could not create file."));
+    upSteps.push_back([](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("APPE 22222222001.jpg", "150 go");
+        s.openData();
+        s.receiveData();
+        s.closeData();
+        s.reply("226 done");
+    });
+    ScriptedFtpPeer up(upSteps);
+    const std::string longName = std::string(252, 'n') + ".pdf"; // 256 bytes: no file name here can carry it
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", "a.pdf\r\n.tevrak-download.part\r\n" + longName + "\r\nb.pdf\r\n"));
+    down.push_back(retrieve("a.pdf", "cannot be put in place"));
+    down.push_back(retrieve("b.pdf", "whole"));
+    down.push_back(remove("b.pdf"));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+    QStringList failed, left;
+    test::FailedRename renameFails("/a.pdf"); // the day folder's disk refuses the final name
+
+    session = std::make_unique<exchange::ExchangeSession>(garage);
+    session->link().Host = "127.0.0.1";
+    session->link().Port = router.port();
+    session->ReadTimeout = 3000;
+    session->Observer = &watcher;
+    session->OnFileFailed = [&](const QString& name, const QString&) { failed << name; };
+    session->OnFileLeft = [&](const QString& name, const QString&) { left << name.left(20); };
+    const exchange::ExchangeOutcome outcome = session->run();
+    session.reset();
+    up.finish();
+    downPeer.finish();
+
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_EQ(failed, (QStringList{"11111111001.jpg", "a.pdf"}));
+    EXPECT_TRUE(outcome.failure.contains("Sending \"11111111001.jpg\"")) << outcome.failure.toStdString();
+    EXPECT_TRUE(outcome.failure.contains("553")) << outcome.failure.toStdString();
+    EXPECT_TRUE(outcome.failure.contains("Receiving \"a.pdf\"")) << outcome.failure.toStdString();
+    EXPECT_EQ(left, (QStringList{".tevrak-download.par", QString::fromStdString(longName).left(20)}));
+    EXPECT_EQ(up.received(), "goes up");
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{"11111111001.jpg"});
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"b.pdf"});
+    // The peer records what came after its script too: a.pdf and the names
+    // left on the server were never deleted, nor fetched.
+    const std::vector<std::string> commands = downPeer.commands();
+    for (const std::string& command : commands) {
+        EXPECT_NE(command, "DELE a.pdf");
+        EXPECT_EQ(command.find(".tevrak-"), std::string::npos) << command;
+        EXPECT_EQ(command.find(longName), std::string::npos) << command;
+    }
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "DELE b.pdf"), commands.end());
+}
+
+TEST_F(ScriptedExchangeTest, ADiskWithoutTheFreeMarginLeavesEveryDownloadOnTheServer)
+{
+    writeBranchFile(branch);
+    ScriptedFtpPeer up(uploads({}));
+    std::vector<Step> down = downloadLogin();
+    down.push_back(listing("NLST *.*", "a.pdf\r\nb.pdf\r\n"));
+    ScriptedFtpPeer downPeer(down);
+    ConnectionRouter router({up.port(), downPeer.port()});
+    session = std::make_unique<exchange::ExchangeSession>(garage);
+    session->link().Host = "127.0.0.1";
+    session->link().Port = router.port();
+    session->ReadTimeout = 3000;
+    session->FreeSpaceMargin = std::numeric_limits<std::uint64_t>::max() / 4; // more than any disk holds
+    const exchange::ExchangeOutcome outcome = session->run();
+    session.reset();
+    downPeer.finish();
+
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_EQ(outcome.failure.count(QStringLiteral("พื้นที่ดิสก์เหลือไม่พอ")), 2) << outcome.failure.toStdString();
+    for (const std::string& command : downPeer.commands()) {
+        EXPECT_NE(command.rfind("RETR", 0), 0u) << command;
+        EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
+    }
+    EXPECT_TRUE(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST(DownloadNames, LastComponentOnlyAndNothingUnsafe)
