@@ -1,14 +1,15 @@
 #include "intake/Filing.h"
 
 #include "intake/InboxPage.h"
-#include "platform/widgets/Controls.h"
-#include "platform/widgets/Dialogs.h"
 #include "platform/core/ClaimFileName.h"
 #include "platform/core/DriveC.h"
 #include "platform/core/Error.h"
 #include "platform/core/FileSystem.h"
 #include "platform/core/ProgramValues.h"
 #include "platform/core/StagedCopy.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/Dialogs.h"
+#include "zip/ArchiveListing.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -22,6 +23,8 @@ namespace {
 
 const QString gifExtension = QStringLiteral(".GIF");
 const QString jpgExtension = QStringLiteral(".JPG");
+// The code page the Transfer's packing stores member names in (TZip::OemCodePage).
+const std::string archiveCodePage = "CP874";
 
 // How often a filing takes the next number because another filing took the
 // one it chose, before it gives up.
@@ -33,11 +36,31 @@ QStringList picturesIn(const QString& folder)
     return platform::listFiles(folder + QStringLiteral("\\*.jpg;") + folder + QStringLiteral("\\*.gif"));
 }
 
+// The documents packed into the claim's archive in the outbox at a Transfer
+// that did not reach the server: they wait there with the archive. An archive
+// that cannot be read adds nothing (the packing finds a different document of
+// a name it holds and stores it under a new number).
+QStringList packedNamesOf(const QString& claimNumber)
+{
+    const QString archive =
+        platform::paths::outbox + QLatin1Char('\\') + claimNumber + QStringLiteral(".Zip");
+    std::vector<ListedMember> members;
+    std::string reason;
+    QStringList names;
+    if (listArchive(platform::nativePath(platform::localPath(archive)), archiveCodePage, members, reason) ==
+        ArchiveListing::Listed) {
+        for (const ListedMember& member : members)
+            names << QString::fromStdString(member.name);
+    }
+    return names;
+}
+
 // The outbox files filed for this claim (named by the claim number and a
-// sequence number) that are still waiting to be sent.
+// sequence number) that are still waiting to be sent, loose or packed into
+// the claim's archive there.
 QStringList unsentNamesOf(const QString& claimNumber)
 {
-    QStringList names = picturesIn(platform::paths::outbox);
+    QStringList names = picturesIn(platform::paths::outbox) + packedNamesOf(claimNumber);
     names.removeIf([&claimNumber](const QString& name) {
         return !ClaimFileName::sequenceOf(name) || !name.startsWith(claimNumber, Qt::CaseInsensitive);
     });
@@ -187,8 +210,9 @@ void Filing::Drop(const platform::ThumbnailSlot& slot, const Category& category)
 
 QString Filing::RepairGroup(int low, int high, const QString& caption) const
 {
-    // A number whose file waits unsent in the outbox is taken even when its
-    // archive copy was removed from the claim folder.
+    // A number whose file waits unsent in the outbox, loose or in the claim's
+    // archive there, is taken even when its copy was removed from the claim
+    // folder.
     return nextSequence(m_claimFiles + unsentNamesOf(m_claimNumber), low, high, m_claimNumber, caption);
 }
 

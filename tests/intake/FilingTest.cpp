@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 using namespace tevrak;
 using namespace tevrak::test;
@@ -343,4 +344,38 @@ TEST_F(FilingTest, EachRefusalNamesItsReasonAndTheClaimMessagesPutTheFocusInTheC
                            QStringLiteral("กรุณาเลือกเฉพาะเอกสาร")}));
     EXPECT_FALSE(QDir(claimFolder()).exists());
     EXPECT_EQ(filesIn(inbox()), QStringList({"IMG_7.JPG", "SCAN.gif"}));
+}
+
+TEST_F(FilingTest, ADocumentNumberPackedIntoTheWaitingClaimArchiveIsNotTakenAgain)
+{
+    writeGif(inbox() + "/SCAN1.gif", noisyImage(QSize(30, 60), Qt::gray));
+    writeGif(inbox() + "/SCAN2.gif", noisyImage(QSize(30, 60), Qt::darkGray));
+    openTab(); // slot 1 SCAN1.gif, slot 2 SCAN2.gif
+    typeClaim("33550336");
+    // A Transfer that did not reach the server packed two documents into the
+    // claim's archive (written here by Python's zipfile); the clerk has since
+    // removed their copies from the claim folder.
+    QProcess python;
+    python.start("/usr/bin/python3", {"-c",
+                                      "import sys, zipfile\n"
+                                      "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                                      "    z.writestr('33550336800.GIF', b'older document')\n"
+                                      "    z.writestr('33550336801.gif', b'another one')\n"
+                                      "    z.writestr('87654321950.gif', b'not this claim')\n",
+                                      outbox() + "/33550336.Zip"});
+    ASSERT_TRUE(python.waitForFinished(30000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    drop(1, page->documents.image);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(filesIn(claimFolder("33550336")), QStringList({"33550336802.gif"}));
+
+    // An archive that cannot be read leaves the number to the claim folder and
+    // the outbox (the packing stores a clash under a new number).
+    QFile::remove(claimFolder("33550336") + "/33550336802.gif");
+    QFile::remove(outbox() + "/33550336802.gif");
+    writeFile(outbox() + "/33550336.Zip", "PK\x03\x04 and no more");
+    drop(2, page->documents.image);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(filesIn(claimFolder("33550336")), QStringList({"33550336800.gif"}));
+    EXPECT_EQ(filesIn(outbox()), QStringList({"33550336.Zip", "33550336800.gif"}));
 }

@@ -2,6 +2,7 @@
 
 #include "support/TestEnvironment.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -52,6 +53,32 @@ inline ToolRun pythonZipMembers(const QString& archive)
                                    "    print('%s\\t%d\\t%s' % (i.filename, len(data), "
                                    "'deflated' if i.compress_type == zipfile.ZIP_DEFLATED else 'stored'))\n"),
                     archive});
+}
+
+// Every member of an archive as Python's zipfile reads it, in directory order:
+// "name<TAB>sha256 of the contents" per line, after testzip().
+inline QStringList pythonZipContents(const QString& archive)
+{
+    const ToolRun run = runTool(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import hashlib, sys, zipfile\n"
+                        "z = zipfile.ZipFile(sys.argv[1])\n"
+                        "bad = z.testzip()\n"
+                        "assert bad is None, bad\n"
+                        "for i in z.infolist():\n"
+                        "    print('%s\\t%s' % (i.filename, hashlib.sha256(z.read(i)).hexdigest()))\n"),
+         archive});
+    if (run.exitCode != 0)
+        return {QStringLiteral("python failed: ") + run.output};
+    return run.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The line pythonZipContents prints for a member of these contents.
+inline QString memberLine(const QString& name, const QByteArray& contents)
+{
+    return name + QLatin1Char('\t') +
+           QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Sha256).toHex());
 }
 
 } // namespace tevrak::test

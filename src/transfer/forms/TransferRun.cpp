@@ -49,11 +49,20 @@ private:
     exchange::ExchangeWindows m_exchange;
 };
 
-// "Transfer failed", and under it why, when the exchange knows.
-QString failedMessage(const QString& reason)
+// "Transfer failed", and under it why: the exchange's failure when it knows
+// one, then each document that stayed in the outbox unsent.
+QString failedMessage(const TransferOutcome& outcome)
 {
-    const QString failed = QStringLiteral("Transfer failed");
-    return reason.isEmpty() ? failed : failed + QLatin1Char('\n') + reason;
+    QStringList lines{QStringLiteral("Transfer failed")};
+    if (!outcome.exchange.succeeded && !outcome.exchange.failure.isEmpty())
+        lines << outcome.exchange.failure;
+    for (const UnpackedDocument& document : outcome.unpacked)
+        lines << QStringLiteral("เอกสาร %1 ยังไม่ได้บรรจุลงใน %2 จึงยังไม่ได้ส่ง เอกสารยังอยู่ในโฟลเดอร์ส่งข้อมูล "
+                                "และจะบรรจุใหม่เมื่อ Transfer ครั้งต่อไป (%3)")
+                     .arg(document.name, document.archive, document.cause);
+    if (outcome.exchange.succeeded)
+        lines << QStringLiteral("ไฟล์อื่นส่งถึงเซิร์ฟเวอร์เรียบร้อยแล้ว");
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -76,12 +85,12 @@ void TransferRun::run()
     m_outcome = m_job.run();
     block.release();
 
-    if (m_outcome.succeeded)
+    if (m_outcome.complete())
         platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Transfer Complete"),
                                          platform::MessageIcon::Information});
     else
         platform::dialogs().showMessage(
-            {platform::applicationTitle(), failedMessage(m_outcome.failure), platform::MessageIcon::Error});
+            {platform::applicationTitle(), failedMessage(m_outcome), platform::MessageIcon::Error});
 }
 
 } // namespace tevrak::transfer

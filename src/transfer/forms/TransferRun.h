@@ -19,7 +19,8 @@ struct TransferForms;
 // documents are packed ("Process Zip...") and while the exchange runs
 // ("Copying...") the main window takes no input but keeps repainting, so no
 // row can be saved and no second Transfer started in the middle of one. Ends
-// with "Transfer Complete" or "Transfer failed" and the reason under it.
+// with "Transfer Complete", or "Transfer failed" with the reasons under it:
+// the exchange's failure, and each document left unpacked in the outbox.
 class TransferRun {
 public:
     TransferRun(records::ClaimDatabase& database, const ProgramValues& values, TransferForms& forms,
@@ -32,13 +33,13 @@ public:
     // Bound in milliseconds on every wait for the server during the exchange.
     int ExchangeReadTimeout = 60000;
     // After run(): why the exchange failed (empty when it succeeded).
-    const QString& exchangeFailure() const { return m_outcome.failure; }
+    const QString& exchangeFailure() const { return m_outcome.exchange.failure; }
 
 private:
     TransferJob m_job;
     TransferForms& m_forms;
     QWidget* m_mainWindow;
-    exchange::ExchangeOutcome m_outcome;
+    TransferOutcome m_outcome;
 };
 
 } // namespace transfer

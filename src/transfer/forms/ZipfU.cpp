@@ -1,6 +1,7 @@
 #include "transfer/forms/ZipfU.h"
 
 #include "transfer/job/PhotoPackaging.h"
+#include "transfer/job/TransferLog.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -52,10 +53,11 @@ void TZipf::Zip1Progress(TZip&, std::uint8_t, std::uint8_t byArchive)
 
 namespace transfer {
 
-void ZipFile(TZipf& Zipf)
+PackingResult ZipFile(TZipf& Zipf)
 {
-    packOutboxGifs(
-        Zipf.Zip1,
+    TransferLog log;
+    return packOutboxGifs(
+        Zipf.Zip1, log,
         [&Zipf] {
             Zipf.show();
             QCoreApplication::processEvents();

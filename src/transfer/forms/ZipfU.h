@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/job/PhotoPackaging.h"
 #include "zip/Zip.h"
 
 #include <QWidget>
@@ -31,12 +32,13 @@ public:
 
 namespace transfer {
 
-// Packs the outbox's GIF photographs into their claims' archives, one writer
-// run of Zipf.Zip1 per photograph, with Zipf shown during each run. Reports
-// nothing; a photograph that cannot be packed stays in the outbox.
+// Packs the outbox's GIF documents into their claims' archives, one writer
+// run of Zipf.Zip1 per document, with Zipf shown during each run (see
+// packOutboxGifs; the events go into the workstation's transfer history). A
+// document that cannot be packed stays in the outbox and is in the result.
 // While it runs, pending window events are handled at every progress report
 // (the caller keeps its own windows from taking input meanwhile).
-void ZipFile(TZipf& Zipf);
+PackingResult ZipFile(TZipf& Zipf);
 
 } // namespace transfer
 

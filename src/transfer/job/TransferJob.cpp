@@ -99,6 +99,22 @@ QList<RowKey> fillExportTable(Query& rows, Table& exportTable, void (*copyRow)(c
     return keys;
 }
 
+// The outcome's failure in the history's last line of the Transfer: the
+// exchange's, and the documents left in the outbox.
+QString failureForHistory(const TransferOutcome& outcome)
+{
+    QStringList failures;
+    if (!outcome.exchange.succeeded)
+        failures << outcome.exchange.failure;
+    if (!outcome.unpacked.isEmpty()) {
+        QStringList names;
+        for (const UnpackedDocument& document : outcome.unpacked)
+            names << document.name;
+        failures << QStringLiteral("not packed: %1").arg(names.join(QStringLiteral(", ")));
+    }
+    return failures.join(QStringLiteral("; "));
+}
+
 void copyIntoOutbox(const QString& localSource)
 {
     const QString target =
@@ -120,21 +136,22 @@ TransferJob::TransferJob(records::ClaimDatabase& database, QString garageName)
 {
 }
 
-exchange::ExchangeOutcome TransferJob::run()
+TransferOutcome TransferJob::run()
 {
     m_claimRows.clear();
     m_expenseRows.clear();
 
     m_log.started();
+    TransferOutcome outcome;
     try {
         exportTables();
-        packDocuments();
+        outcome.unpacked = packDocuments().unpacked;
     } catch (const Error& error) {
         m_log.finished(false, error.message());
         throw;
     }
-    const exchange::ExchangeOutcome outcome = exchange();
-    m_log.finished(outcome.succeeded, outcome.failure);
+    outcome.exchange = exchange();
+    m_log.finished(outcome.complete(), failureForHistory(outcome));
     markSent();
     return outcome;
 }
@@ -165,7 +182,7 @@ void TransferJob::exportExpenses()
     copyExportFiles(m_database.Expense2T);
 }
 
-void TransferJob::packDocuments()
+PackingResult TransferJob::packDocuments()
 {
     TZip ownPacker;
     TZip& packer = Packer ? *Packer : ownPacker;
@@ -173,7 +190,8 @@ void TransferJob::packDocuments()
         applyPackagingSettings(packer);
     TransferObserver silent;
     TransferObserver& shown = Observer ? *Observer : silent;
-    packOutboxGifs(packer, [&shown] { shown.packingStarted(); }, [&shown] { shown.packingEnded(); });
+    return packOutboxGifs(
+        packer, m_log, [&shown] { shown.packingStarted(); }, [&shown] { shown.packingEnded(); });
 }
 
 exchange::ExchangeOutcome TransferJob::exchange()

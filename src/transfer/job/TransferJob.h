@@ -2,6 +2,7 @@
 
 #include "exchange/session/ExchangeSession.h"
 #include "records/tables/TableSchema.h"
+#include "transfer/job/PhotoPackaging.h"
 #include "transfer/job/TransferLog.h"
 
 #include <QList>
@@ -28,21 +29,32 @@ public:
     virtual void packingEnded() {}
 };
 
+// What a Transfer came to: the exchange's outcome, and the documents the
+// packing left in the outbox (not sent; the next Transfer packs them again).
+struct TransferOutcome {
+    exchange::ExchangeOutcome exchange;
+    QList<UnpackedDocument> unpacked;
+    // Everything went: the exchange succeeded and no document was left.
+    bool complete() const { return exchange.succeeded && unpacked.isEmpty(); }
+};
+
 // One Transfer, without a window: the register and expense rows never sent
 // are copied into the export tables, whose files go into the outbox; the
 // outbox's scanned documents are packed into their claims' archives; one
 // server exchange sends the outbox and fetches the branch's files; the rows
 // this run exported (exactly those, by their keys) are marked sent when their
-// export table and its .PX reached the server, even when another file failed.
-// Every step is recorded in the transfer history.
+// export table and its .PX reached the server, even when another file failed
+// or a document could not be packed (it is not a row; it waits in the
+// outbox). Every step is recorded in the transfer history.
 class TransferJob {
 public:
     TransferJob(records::ClaimDatabase& database, QString garageName);
 
     // The whole job. A database error or a failed copy of an export file into
     // the outbox raises tevrak::Error before anything is packed or sent, and
-    // nothing is marked sent; the exchange's own failures are the outcome.
-    exchange::ExchangeOutcome run();
+    // nothing is marked sent; the exchange's own failures and the documents
+    // left unpacked are the outcome.
+    TransferOutcome run();
     // The job's first step alone: the unsent rows copied into the export
     // tables and their files into the outbox.
     void exportTables();
@@ -67,7 +79,7 @@ public:
 private:
     void exportClaims();
     void exportExpenses();
-    void packDocuments();
+    PackingResult packDocuments();
     exchange::ExchangeOutcome exchange();
     void markSent();
     bool reachedServer(const records::Table& exportTable) const;

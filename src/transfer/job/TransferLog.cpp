@@ -95,6 +95,29 @@ void TransferLog::note(const QString& event)
     append(oneLine(event));
 }
 
+void TransferLog::documentRenamed(const QString& from, const QString& to)
+{
+    append(
+        QStringLiteral("renamed %1 to %2 (the claim archive already holds a different document of that name)")
+            .arg(oneLine(from), oneLine(to)));
+}
+
+void TransferLog::documentAlreadyPacked(const QString& name, const QString& archive,
+                                        const QString& trashFailure)
+{
+    const QString held =
+        QStringLiteral("%1 is already in %2 with the same contents").arg(oneLine(name), oneLine(archive));
+    append(trashFailure.isEmpty()
+               ? held + QStringLiteral("; moved to the trash")
+               : held + QStringLiteral("; it stays in the outbox: ") + oneLine(trashFailure));
+}
+
+void TransferLog::documentNotPacked(const QString& name, const QString& archive, const QString& cause)
+{
+    append(QStringLiteral("not packed %1 into %2: %3; it stays in the outbox")
+               .arg(oneLine(name), oneLine(archive), oneLine(cause)));
+}
+
 void TransferLog::finished(bool ok, const QString& failureReason)
 {
     if (ok)

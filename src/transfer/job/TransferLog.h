@@ -33,6 +33,14 @@ public:
     void fileLeftOnServer(const QString& name, const QString& reason);
     // Any other event of the Transfer, in words.
     void note(const QString& event);
+    // The packing of the outbox's documents into their claims' archives: a
+    // document given the claim's next free document number because the
+    // archive holds a different one of its name; one whose contents the
+    // archive already holds (moved to the trash, or with the reason it could
+    // not be); one that stays in the outbox unpacked, with the cause.
+    void documentRenamed(const QString& from, const QString& to);
+    void documentAlreadyPacked(const QString& name, const QString& archive, const QString& trashFailure = {});
+    void documentNotPacked(const QString& name, const QString& archive, const QString& cause);
     // The outcome; a failure with its reason.
     void finished(bool ok, const QString& failureReason = {});
 

@@ -315,5 +315,49 @@ TEST_F(TransferFaultTest, FullDiskDuringTheDownloadsKeepsTheServerCopies)
     checkEverythingArrived();
 }
 
+TEST_F(TransferFaultTest, FullDiskWhilePackingSendsTheRestAndNamesTheDocumentLeft)
+{
+    saveRow(database->TevrakT, "12345678", 1);
+    const QByteArray photo = randomBytes(20000, 7);
+    writeBytes(outboxFile("12345678001.jpg"), photo);
+    // A scanned page far larger than the room left on the disk.
+    const QByteArray document = gifBytes(noisyImage(QSize(640, 480), Qt::darkGreen, 120, 5));
+    ASSERT_GT(document.size(), 200000);
+    writeBytes(outboxFile("12345678800.gif"), document);
+
+    EXPECT_EQ(waitFor(startTransfer(100000), 60), 1);
+    const QString said = QString::fromUtf8(readServerFile(temporaryBase() + "/transfer-child.log"));
+    // The final message, after whatever Qt printed.
+    const QStringList lines = said.mid(said.indexOf("Transfer failed")).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 3) << said.toStdString();
+    EXPECT_EQ(lines[0], "Transfer failed");
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("เอกสาร 12345678800.gif ยังไม่ได้บรรจุลงใน 12345678.Zip "
+                                                   "จึงยังไม่ได้ส่ง")))
+        << said.toStdString();
+    EXPECT_EQ(lines[2], QStringLiteral("ไฟล์อื่นส่งถึงเซิร์ฟเวอร์เรียบร้อยแล้ว"));
+    // The rest went and the rows are sent; the document waits in the outbox whole, nothing half-written
+    // beside it.
+    EXPECT_EQ(serverNames(garageFolder()),
+              (std::vector<std::string>{"12345678001.jpg", "Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(garageFolder() / "12345678001.jpg")), photo);
+    EXPECT_EQ(serverRows("Tevrak2"), QStringList{"12345678/1"});
+    EXPECT_EQ(QDir(local(platform::paths::outbox))
+                  .entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"12345678800.gif"});
+    EXPECT_EQ(readBytes(outboxFile("12345678800.gif")), document);
+    const ToolRun sent = runTool("sqlite3", {"-readonly", databaseFolder() + "/Tevrak.DB",
+                                             "select Claimno || '/' || Seq || '=' || Send from Tevrak"});
+    EXPECT_EQ(sent.output.trimmed(), "12345678/1=1") << sent.output.toStdString();
+    const QString history = QString::fromUtf8(readBytes(local("c:\\LOAD\\transfer.log")));
+    EXPECT_TRUE(history.contains("not packed 12345678800.gif into 12345678.Zip: ")) << history.toStdString();
+    EXPECT_TRUE(history.contains("transfer failed: not packed: 12345678800.gif")) << history.toStdString();
+
+    // With room again, the next Transfer sends it.
+    EXPECT_EQ(waitFor(startTransfer(), 60), 0) << readServerFile(temporaryBase() + "/transfer-child.log");
+    EXPECT_EQ(pythonZipContents(forTools(garageFolder() / "12345678.Zip")),
+              QStringList{memberLine("12345678800.gif", document)});
+    EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(QDir::Files | QDir::Hidden), QStringList{});
+}
+
 } // namespace
 } // namespace tevrak

@@ -311,6 +311,48 @@ TEST_F(TransferJobTest, TwoTransfersBeforeTheInsurerCollectsKeepEveryRowAndDocum
               QStringList{});
 }
 
+TEST_F(TransferJobTest, ArchiveLeftByAFailedTransferKeepsEveryDocumentOfItsNames)
+{
+    writeBranchFile(branch);
+    saveReport("33550336", 1, QStringLiteral("รออะไหล่"));
+    auto gif = [](unsigned seed) { return gifBytes(noisyImage(QSize(90, 70), Qt::darkCyan, 30, seed)); };
+    const QByteArray older800 = gif(1), document801 = gif(2), newer800 = gif(3);
+    writeBytes(outboxFile("33550336800.gif"), older800);
+    writeBytes(outboxFile("33550336801.gif"), document801);
+    pointAt(closedFtpPort()); // the server is down: the claim's archive waits in the outbox
+    runJob();
+    ASSERT_EQ(outcomes(), QStringList{"Transfer failed"});
+    ASSERT_EQ(platform::listFiles(platform::paths::outbox + "\\*.gif"), QStringList{});
+
+    // Number 800 was taken again for another document; 801 is back in the
+    // outbox as a program killed before its move to the trash leaves it.
+    writeBytes(outboxFile("33550336800.gif"), newer800);
+    writeBytes(outboxFile("33550336801.gif"), document801);
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    runJob();
+    ASSERT_EQ(outcomes(), (QStringList{"Transfer failed", "Transfer Complete"})) << failure.toStdString();
+
+    const fs::path up = garageFolder(root);
+    EXPECT_EQ(serverNames(up), (std::vector<std::string>{"33550336.Zip", "Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(
+        pythonZipContents(forTools(up / "33550336.Zip")),
+        (QStringList{memberLine("33550336800.gif", older800), memberLine("33550336801.gif", document801),
+                     memberLine("33550336802.gif", newer800)}));
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{});
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"33550336/1=1"});
+    const QStringList events = historyEvents();
+    EXPECT_TRUE(
+        events.contains("renamed 33550336800.gif to 33550336802.gif (the claim archive already holds a "
+                        "different document of that name)"))
+        << events.join('\n').toStdString();
+    EXPECT_TRUE(events.contains(
+        "33550336801.gif is already in 33550336.Zip with the same contents; moved to the trash"))
+        << events.join('\n').toStdString();
+    EXPECT_EQ(events.last(), "transfer complete");
+}
+
 TEST_F(TransferJobTest, ServerCopiesNoReaderCanOpenAreReplaced)
 {
     LocalFtpServer server;
