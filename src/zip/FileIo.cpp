@@ -69,6 +69,22 @@ std::size_t readSome(int fd, unsigned char* buffer, std::size_t length)
     }
 }
 
+bool readAllAt(int fd, void* buffer, std::size_t length, std::uint64_t offset)
+{
+    auto* p = static_cast<unsigned char*>(buffer);
+    while (length > 0) {
+        const ssize_t n = ::pread(fd, p, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        length -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
 void writeAllAt(int fd, const unsigned char* data, std::size_t length, std::uint64_t offset)
 {
     while (length > 0) {
@@ -130,6 +146,32 @@ void flushFile(int fd)
 {
     if (::fsync(fd) != 0)
         throw WriteFailure(errno, "flushing the archive: " + errorText(errno));
+}
+
+void copyWholeFile(const std::string& from, const std::string& to)
+{
+    const Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st {};
+    if (!in || ::fstat(in.get(), &st) != 0)
+        throw WriteFailure(errno, errorText(errno));
+    if (!S_ISREG(st.st_mode))
+        throw WriteFailure(EINVAL, "not a regular file");
+    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
+    if (!out)
+        throw WriteFailure(errno, errorText(errno));
+    try {
+        std::vector<unsigned char> buffer;
+        copyRange(in.get(), 0, out.get(), 0, static_cast<std::uint64_t>(st.st_size), buffer);
+        flushFile(out.get());
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out.get(), times);
+        if (::close(out.release()) != 0)
+            throw WriteFailure(errno, errorText(errno));
+    } catch (...) {
+        out.reset();
+        ::unlink(to.c_str());
+        throw;
+    }
 }
 
 void syncFolder(const std::string& folder)

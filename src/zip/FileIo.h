@@ -63,6 +63,10 @@ Identity identityOf(const struct stat& st);
 // Reads up to `length` bytes; 0 at the end of the file. Throws ReadFailure.
 std::size_t readSome(int fd, unsigned char* buffer, std::size_t length);
 
+// Reads exactly `length` bytes at `offset`: false when the file ends first or
+// cannot be read (a reader of untrusted files decides what that means).
+bool readAllAt(int fd, void* buffer, std::size_t length, std::uint64_t offset);
+
 // Writes all bytes at `offset`. Throws WriteFailure.
 void writeAllAt(int fd, const unsigned char* data, std::size_t length, std::uint64_t offset);
 
@@ -77,6 +81,10 @@ void startWriteback(int fd, std::uint64_t offset, std::uint64_t length);
 
 // fsync with the archive's failure message. Throws WriteFailure.
 void flushFile(int fd);
+// A whole copy of `from` into the new file `to` (created, never replacing,
+// with `from`'s permissions and times), flushed. Throws WriteFailure; no
+// partial copy is left behind.
+void copyWholeFile(const std::string& from, const std::string& to);
 void syncFolder(const std::string& folder);
 
 } // namespace tevrak::zipio

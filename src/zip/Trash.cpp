@@ -1,5 +1,7 @@
 #include "zip/Trash.h"
 
+#include "zip/FileIo.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -15,10 +17,8 @@ namespace tevrak {
 
 namespace {
 
-std::string errorText(int code)
-{
-    return std::strerror(code);
-}
+using zipio::errorText;
+
 
 bool makeFolder(const std::string& path)
 {
@@ -67,63 +67,16 @@ std::string absolutePath(const std::string& path)
     return out + name;
 }
 
-bool writeAll(int fd, const char* data, std::size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Copies a file that cannot be renamed into the trash (another file system).
 bool copyInto(const std::string& from, const std::string& to, std::string& reason)
 {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0) {
-        reason = errorText(errno);
+    try {
+        zipio::copyWholeFile(from, to);
+        return true;
+    } catch (const zipio::WriteFailure& failure) {
+        reason = failure.what();
         return false;
     }
-    struct stat st;
-    const int out = (::fstat(in, &st) == 0 && S_ISREG(st.st_mode))
-                        ? ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777)
-                        : -1;
-    bool ok = out >= 0;
-    if (!ok)
-        reason = S_ISREG(st.st_mode) ? errorText(errno) : "not a regular file";
-    std::vector<char> buffer(256 * 1024);
-    while (ok) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || (n > 0 && !writeAll(out, buffer.data(), static_cast<std::size_t>(n)))) {
-            reason = errorText(errno);
-            ok = false;
-        }
-        if (n == 0)
-            break;
-    }
-    if (ok && ::fsync(out) != 0) {
-        reason = errorText(errno);
-        ok = false;
-    }
-    if (ok) {
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out, times);
-    }
-    ::close(in);
-    if (out >= 0 && ::close(out) != 0 && ok) {
-        reason = errorText(errno);
-        ok = false;
-    }
-    if (!ok && out >= 0)
-        ::unlink(to.c_str());
-    return ok;
 }
 
 } // namespace
@@ -178,18 +131,22 @@ bool moveToTrash(const std::string& path, std::string& reason)
         const std::string infoPath = trash + "/info/" + trashName + ".trashinfo";
         const std::string filePath = trash + "/files/" + trashName;
         // The info file is created exclusively first: it reserves the name.
-        const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        zipio::Fd fd(::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd) {
             if (errno == EEXIST)
                 continue;
             reason = errorText(errno);
             return false;
         }
-        const bool written = writeAll(fd, info.data(), info.size()) && ::fsync(fd) == 0;
-        const int writeError = errno;
-        if (::close(fd) != 0 || !written) {
+        try {
+            zipio::writeAllAt(fd.get(), reinterpret_cast<const unsigned char*>(info.data()), info.size(), 0);
+            zipio::flushFile(fd.get());
+            if (::close(fd.release()) != 0)
+                throw zipio::WriteFailure(errno, errorText(errno));
+        } catch (const zipio::WriteFailure& failure) {
+            fd.reset();
             ::unlink(infoPath.c_str());
-            reason = errorText(written ? errno : writeError);
+            reason = failure.what();
             return false;
         }
         struct stat existing;

@@ -1,5 +1,7 @@
 #include "zip/ZipFormat.h"
 
+#include "zip/FileIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <unistd.h>
@@ -10,18 +12,7 @@ namespace {
 
 bool readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset)
 {
-    auto* p = static_cast<unsigned char*>(buffer);
-    while (length > 0) {
-        const ssize_t n = ::pread(fd, p, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        length -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return zipio::readAllAt(fd, buffer, length, offset);
 }
 
 void putFields(unsigned char* p, const MemberFields& f)

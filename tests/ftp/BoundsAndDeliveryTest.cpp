@@ -21,15 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 fs::path workFile(const std::string& name)
 {
-    const fs::path folder = fs::path(test::temporaryBase()) / "ftp-bounds";
-    fs::create_directories(folder);
-    return folder / name;
-}
-
-std::vector<std::string> afterLogin(const ScriptedFtpPeer& peer)
-{
-    const auto all = peer.commands();
-    return std::vector<std::string>(all.begin() + std::min<size_t>(4, all.size()), all.end());
+    return test::scratchFolder("ftp-bounds") / name;
 }
 
 Step port()
@@ -154,7 +146,7 @@ TEST(FtpBounds, LineBreakOrNulInAnArgumentIsRefusedBeforeAnythingIsSent)
     EXPECT_EQ(link.SendCommand("NOOP", {200}), 200);
     link.CloseControl();
     peer.finish();
-    EXPECT_EQ(afterLogin(peer), std::vector<std::string>{"NOOP"}); // not even a PORT went out
+    EXPECT_EQ(test::commandsAfterLogin(peer), std::vector<std::string>{"NOOP"}); // not even a PORT went out
 }
 
 TEST(FtpDelivery, ADownloadCountsOnlyWhenItCameWholeOverADataConnection)

@@ -19,15 +19,7 @@ using test::ScriptedFtpSession;
 
 fs::path workFolder()
 {
-    const fs::path folder = fs::path(test::temporaryBase()) / "ftp-data";
-    fs::create_directories(folder);
-    return folder;
-}
-
-std::vector<std::string> afterLoginCommands(const ScriptedFtpPeer& peer)
-{
-    const auto all = peer.commands();
-    return std::vector<std::string>(all.begin() + std::min<size_t>(4, all.size()), all.end());
+    return test::scratchFolder("ftp-data");
 }
 
 TEST(FtpData, RetrieveAnnouncesTheControlAddressAndFailsWhenTheServerReportsItAborted)
@@ -57,7 +49,7 @@ TEST(FtpData, RetrieveAnnouncesTheControlAddressAndFailsWhenTheServerReportsItAb
     link.CloseControl();
     peer.finish();
     EXPECT_EQ(peer.failure(), "");
-    const auto commands = afterLoginCommands(peer);
+    const auto commands = test::commandsAfterLogin(peer);
     ASSERT_GE(commands.size(), 2u);
     EXPECT_EQ(commands[0].rfind("PORT 127,0,0,1,", 0), 0u) << commands[0];
     EXPECT_EQ(peer.dataConnections(), 1);
@@ -309,7 +301,7 @@ TEST(FtpData, LocalFileProblemsSendNothing)
     EXPECT_EQ(link.SendCommand("NOOP", {200}), 200);
     link.CloseControl();
     peer.finish();
-    EXPECT_EQ(afterLoginCommands(peer), (std::vector<std::string>{"NOOP"}));
+    EXPECT_EQ(test::commandsAfterLogin(peer), (std::vector<std::string>{"NOOP"}));
 }
 
 TEST(FtpData, ResumeAsksForTheRestAndAppends)

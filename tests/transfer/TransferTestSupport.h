@@ -1,14 +1,58 @@
 #pragma once
 
+#include "exchange/ExchangeTestSupport.h"
+#include "records/tables/ClaimDatabase.h"
+#include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
 
 namespace tevrak::test {
+
+inline const QString transferGarage = QStringLiteral("อู่สมชาย");
+inline const QString transferBranch = QStringLiteral("สาขาหาดใหญ่");
+
+// The workstation of a Transfer test: a clean outbox and LOAD, fresh tables
+// opened as at start-up, and the server's address pinned by pointAt() for
+// this test alone.
+class TransferFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cleanWorkstation();
+        freshTestDatabase();
+        database = std::make_unique<records::ClaimDatabase>();
+        database->openForStartUp();
+    }
+    void TearDown() override
+    {
+        ::unsetenv("TEVRAK_FTP_HOST");
+        ::unsetenv("TEVRAK_FTP_PORT");
+    }
+
+    static void pointAt(int port)
+    {
+        ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
+        ::setenv("TEVRAK_FTP_PORT", std::to_string(port).c_str(), 1);
+    }
+    static std::filesystem::path garageFolder(const std::string& root)
+    {
+        return std::filesystem::path(root) / "Claim" / cp874(transferGarage);
+    }
+    static std::filesystem::path branchFolder(const std::string& root)
+    {
+        return std::filesystem::path(root) / "Claim" / "Download3" / cp874(transferBranch);
+    }
+
+    std::unique_ptr<records::ClaimDatabase> database;
+};
 
 // A copy of a server file where the tools can open it (the server's folder
 // names are Thai code-page bytes, which a UTF-8 path cannot carry).

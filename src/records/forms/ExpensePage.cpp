@@ -74,11 +74,7 @@ ExpensePage::~ExpensePage() = default;
 
 void ExpensePage::detachFromDatabase()
 {
-    // Hiding or destroying the window later may still move the focus out of
-    // a box or click nothing; no handler may reach the datasets any more.
-    for (QWidget* control : m_tab->findChildren<QWidget*>())
-        control->blockSignals(true);
-    blockSignals(true);
+    detachControls(*this, *m_tab);
 }
 
 QList<FieldEdit*> ExpensePage::amountBoxes() const

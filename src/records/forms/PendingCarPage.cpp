@@ -52,11 +52,7 @@ PendingCarPage::~PendingCarPage() = default;
 
 void PendingCarPage::detachFromDatabase()
 {
-    // Hiding or destroying the window later may still move the focus out of
-    // a box or click nothing; no handler may reach the datasets any more.
-    for (QWidget* control : m_tab->findChildren<QWidget*>())
-        control->blockSignals(true);
-    blockSignals(true);
+    detachControls(*this, *m_tab);
     DBGrid1->setModel(nullptr);
     delete m_gridModel;
     m_gridModel = nullptr;

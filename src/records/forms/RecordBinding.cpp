@@ -265,4 +265,11 @@ void RecordBinding::show(const Binding& b)
     }
 }
 
+void detachControls(QObject& page, QWidget& tab)
+{
+    for (QWidget* control : tab.findChildren<QWidget*>())
+        control->blockSignals(true);
+    page.blockSignals(true);
+}
+
 } // namespace tevrak::records

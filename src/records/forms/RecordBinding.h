@@ -85,4 +85,10 @@ private:
     bool m_assigning = false;
 };
 
+// Keeps a page's controls (the widgets on `tab`) and the page itself from
+// reaching the datasets again, when the database goes before the window:
+// hiding or destroying the window later may still move the focus out of a
+// box or click nothing.
+void detachControls(QObject& page, QWidget& tab);
+
 } // namespace tevrak::records

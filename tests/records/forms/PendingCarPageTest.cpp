@@ -38,12 +38,7 @@ protected:
 
     ClaimDatabase& db() { return *world.database; }
 
-    template <typename T> T* control(const char* name)
-    {
-        auto* found = world.tab->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
+    template <typename T> T* control(const char* name) { return world.control<T>(name); }
 
     void chooseStatus(const QString& status)
     {

@@ -72,6 +72,14 @@ struct FormsWorld {
         (void)QTest::qWaitForWindowActive(tab.get());
     }
 
+    // The tab's control of that objectName (a failure when there is none).
+    template <typename T> T* control(const char* name)
+    {
+        auto* found = tab->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
     RecordingDialogs dialogs;
     std::unique_ptr<records::ClaimDatabase> database;
     std::unique_ptr<QWidget> tab;

@@ -27,8 +27,8 @@ namespace {
 
 using namespace test;
 
-const QString garage = QStringLiteral("อู่สมชาย");
-const QString branch = QStringLiteral("สาขาหาดใหญ่");
+const QString& garage = transferGarage;
+const QString& branch = transferBranch;
 const std::vector<std::string> photoNames{"11111111001.jpg", "22222222001.jpg", "33333333001.jpg"};
 const std::vector<std::string> downloadNames{"a.pdf", "b.pdf", "c.pdf"};
 
@@ -41,31 +41,22 @@ QByteArray randomBytes(int size, unsigned seed)
     return bytes;
 }
 
-class TransferFaultTest : public ::testing::Test {
+class TransferFaultTest : public TransferFixture {
 protected:
     void SetUp() override
     {
-        cleanWorkstation();
-        freshTestDatabase();
-        database = std::make_unique<records::ClaimDatabase>();
-        database->openForStartUp();
+        TransferFixture::SetUp();
         root = freshServerRoot();
         fs::create_directories(garageFolder());
         fs::create_directories(branchFolder());
         // A slow line (the server limits each data connection to 100 KB a second
         // after its first 100 KB), so that kills land all along the Transfer.
-        ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
-        ::setenv("TEVRAK_FTP_PORT", std::to_string(server.start(root, {"--rate", "100000"})).c_str(), 1);
+        pointAt(server.start(root, {"--rate", "100000"}));
         writeBranchFile(branch);
     }
-    void TearDown() override
-    {
-        ::unsetenv("TEVRAK_FTP_HOST");
-        ::unsetenv("TEVRAK_FTP_PORT");
-    }
 
-    fs::path garageFolder() const { return fs::path(root) / "Claim" / cp874(garage); }
-    fs::path branchFolder() const { return fs::path(root) / "Claim" / "Download3" / cp874(branch); }
+    fs::path garageFolder() const { return TransferFixture::garageFolder(root); }
+    fs::path branchFolder() const { return TransferFixture::branchFolder(root); }
 
     void saveRow(records::Table& table, const QString& claimno, int seq)
     {
@@ -215,7 +206,6 @@ protected:
         EXPECT_FALSE(fs::exists(garageFolder() / ".tevrak-upload.part"));
     }
 
-    std::unique_ptr<records::ClaimDatabase> database;
     LocalFtpServer server;
     std::string root;
     std::vector<QByteArray> photos;

@@ -29,29 +29,20 @@ namespace {
 
 using namespace test;
 
-const QString garage = QStringLiteral("อู่สมชาย");
-const QString branch = QStringLiteral("สาขาหาดใหญ่");
+const QString& garage = transferGarage;
+const QString& branch = transferBranch;
 
-class TransferJobTest : public ::testing::Test {
+class TransferJobTest : public TransferFixture {
 protected:
     void SetUp() override
     {
-        cleanWorkstation();
-        freshTestDatabase();
-        database = std::make_unique<records::ClaimDatabase>();
-        database->openForStartUp();
+        TransferFixture::SetUp();
         values.GarageName = garage;
         forms.Copyf = &copyf;
         forms.Zipf = &zipf;
         forms.RegisterF2 = &branchForm;
         platform::setApplicationTitle(QStringLiteral("Tevrak หาดใหญ่ ADSL"));
     }
-    void TearDown() override
-    {
-        ::unsetenv("TEVRAK_FTP_HOST");
-        ::unsetenv("TEVRAK_FTP_PORT");
-    }
-
     // The stand-in server with the garage's and the branch's folders, as the
     // insurer sets them up.
     int startServer(LocalFtpServer& server, const std::string& root, const std::vector<std::string>& options = {})
@@ -68,12 +59,6 @@ protected:
         for (const QString& text : dialogs.texts())
             lines << text.section(QLatin1Char('\n'), 0, 0);
         return lines;
-    }
-
-    void pointAt(int port)
-    {
-        ::setenv("TEVRAK_FTP_HOST", "127.0.0.1", 1);
-        ::setenv("TEVRAK_FTP_PORT", std::to_string(port).c_str(), 1);
     }
 
     void saveReport(const QString& claimno, int seq, const QString& status)
@@ -131,11 +116,6 @@ protected:
         return flags;
     }
 
-    fs::path garageFolder(const std::string& root) const { return fs::path(root) / "Claim" / cp874(garage); }
-    fs::path branchFolder(const std::string& root) const
-    {
-        return fs::path(root) / "Claim" / "Download3" / cp874(branch);
-    }
 
     void runJob(int readTimeout = 5000)
     {
@@ -160,7 +140,6 @@ protected:
         return events;
     }
 
-    std::unique_ptr<records::ClaimDatabase> database;
     ProgramValues values;
     TCopyf copyf;
     TZipf zipf;
