@@ -97,7 +97,7 @@ TEST_F(BranchFormTest, EmptyOrUnwritableBranchesAreRefusedAndTheFormStaysOpen)
     enter(QStringLiteral("สาขาตรัง"));
     ASSERT_EQ(dialogs.messages.size(), 3u);
     EXPECT_EQ(dialogs.last().icon, platform::MessageIcon::Error);
-    EXPECT_TRUE(dialogs.last().text.contains("REGISTER.TXT"));
+    EXPECT_TRUE(dialogs.last().text.contains(root() + "/LOAD")) << dialogs.last().text.toStdString(); // names the folder
     EXPECT_EQ(form.result(), 0) << "the form must stay open";
 }
 

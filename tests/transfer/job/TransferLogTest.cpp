@@ -14,6 +14,8 @@
 
 #include <csignal>
 #include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -201,6 +203,39 @@ TEST_F(TransferLogTest, AWriterKilledMidAppendLeavesOnlyWholeLinesWithoutGaps)
     TransferLog(path, rotation).finished(true);
     EXPECT_EQ(event(lines(path).last()), "transfer complete");
     EXPECT_TRUE(contents(path).startsWith(current));
+}
+
+TEST_F(TransferLogTest, TwoProgramsRotatingAtOnceNeverReplaceTheOlderHistory)
+{
+    // This test is the first program: it holds the full history open and
+    // locked, as a writer does at the moment it rotates. The second program
+    // adds an event meanwhile; then the first rotates.
+    const qint64 rotation = 4096;
+    QDir().mkpath(folder);
+    const QByteArray history = QByteArray("2026-12-09 10:00:00 history line\n").repeated(200); // past the size
+    {
+        QFile full(path);
+        ASSERT_TRUE(full.open(QIODevice::WriteOnly));
+        full.write(history);
+    }
+    const int first = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND);
+    ASSERT_GE(first, 0);
+    ASSERT_EQ(::flock(first, LOCK_EX), 0);
+    const pid_t second = ::fork();
+    if (second == 0) {
+        TransferLog(path, rotation).note(QStringLiteral("the second program's event"));
+        ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // time for the second to reach the file
+    ASSERT_EQ(::rename(QFile::encodeName(path).constData(), QFile::encodeName(path + ".1").constData()), 0);
+    ::close(first);
+    int status = 0;
+    ::waitpid(second, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_EQ(contents(path + QStringLiteral(".1")), history); // the older history, whole
+    EXPECT_EQ(lines(path).size(), 1);
+    EXPECT_TRUE(contents(path).contains("the second program's event"));
 }
 
 } // namespace
