@@ -223,6 +223,7 @@ TEST_F(TransferLogTest, TwoProgramsRotatingAtOnceNeverReplaceTheOlderHistory)
     ASSERT_EQ(::flock(first, LOCK_EX), 0);
     const pid_t second = ::fork();
     if (second == 0) {
+        ::close(first); // a program of its own: the first program's lock is not its own
         TransferLog(path, rotation).note(QStringLiteral("the second program's event"));
         ::_exit(0);
     }
