@@ -181,6 +181,7 @@ exchange::ExchangeOutcome TransferJob::exchange()
 {
     exchange::ExchangeSession session(m_garageName);
     ServerCopyMerge merger;
+    merger.OnNote = [this](const QString& event) { m_log.note(event); };
     session.ReadTimeout = ExchangeReadTimeout;
     session.Observer = Observer;
     session.Merger = &merger;

@@ -79,6 +79,11 @@ void TransferLog::rowsExported(const QString& table, qsizetype count)
     append(QStringLiteral("exported %1 rows of %2").arg(QString::number(count), oneLine(table)));
 }
 
+void TransferLog::note(const QString& event)
+{
+    append(QStringLiteral("server: %1").arg(oneLine(event)));
+}
+
 void TransferLog::finished(bool ok, const QString& failureReason)
 {
     if (ok)

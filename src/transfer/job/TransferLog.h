@@ -27,6 +27,9 @@ public:
     void fileSent(const QString& name, qint64 size);
     void fileReceived(const QString& name, qint64 size);
     void rowsExported(const QString& table, qsizetype count);
+    // What the exchange found on the server and did about it (a server copy
+    // kept aside, rows skipped, documents renumbered), on one line.
+    void note(const QString& event);
     // The outcome; a failure with its reason.
     void finished(bool ok, const QString& failureReason = {});
 
