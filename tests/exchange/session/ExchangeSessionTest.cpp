@@ -286,14 +286,15 @@ protected:
     // Runs the exchange of Tevrak2.DB and Tevrak2.PX against `replacement`,
     // played after the listing that shows both on the server.
     // `downloads`: the exchange gets as far as the branch's folder.
-    bool replaceAgainst(const std::vector<Step>& replacement, bool downloads = true)
+    bool replaceAgainst(const std::vector<Step>& replacement, bool downloads = true,
+                        const std::string& listed = "tevrak2.db\r\nTevrak2.PX\r\n")
     {
         writeBranchFile(branch);
         writeBytes(outboxFile("Tevrak2.PX"), "new index");
         writeBytes(outboxFile("Tevrak2.DB"), "new table");
         std::vector<Step> steps = ScriptedFtpPeer::login();
         steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
-        steps.push_back(listing("NLST *.*", "tevrak2.db\r\nTevrak2.PX\r\n"));
+        steps.push_back(listing("NLST *.*", listed));
         steps.insert(steps.end(), replacement.begin(), replacement.end());
         ScriptedFtpPeer up(steps);
         std::vector<Step> down = downloadLogin();
@@ -368,6 +369,40 @@ TEST_F(ScriptedReplacementTest, ServerWithoutRenameStoresOverOnlyBehindAWholeCop
     EXPECT_EQ(received, "new tablenew table");
     EXPECT_TRUE(failure.startsWith("Sending \"Tevrak2.PX\"") && failure.contains("RNFR")) << failure.toStdString();
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{"Tevrak2.PX"});
+}
+
+// A server that does not tell a file's size and sends more than a copy of
+// that name may have: the download is given up at the cap, the replies kept in
+// step, and the copy kept aside unread.
+TEST_F(ScriptedReplacementTest, CopyLargerThanItsCapIsKeptAsideUnread)
+{
+    EXPECT_TRUE(replaceAgainst({
+        reply("SIZE Tevrak2.DB", "550 Could not get file size."),
+        [](ScriptedFtpSession& s) {
+            s.answer("PORT ", "200 ok");
+            s.answer("RETR Tevrak2.DB", "150 sending");
+            s.openData();
+            try {
+                s.sendData(std::string(3 << 20, 'x'));
+            } catch (const ScriptAbort&) {
+                // the client closed the data connection, as it should
+            }
+            s.closeData();
+            s.reply("426 Connection closed; transfer aborted.");
+        },
+        reply("NOOP", "200 ok"),
+        reply("RNFR Tevrak2.DB", "350 ready"),
+        reply("RNTO Tevrak2.DB.too-large-", "250 renamed"),
+        store("STOR Tevrak2.DB.tevrak-part-"),
+        reply("RNFR Tevrak2.DB.tevrak-part-", "350 ready"),
+        reply("RNTO Tevrak2.DB", "250 renamed"),
+        store("APPE Tevrak2.PX"),
+    }, true, "Tevrak2.DB\r\n")) << failure.toStdString();
+    EXPECT_EQ(merger.asked, QStringList{});
+    EXPECT_EQ(received, "new tablenew index");
+    EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(QDir::Files | QDir::Dirs | QDir::Hidden |
+                                                              QDir::NoDotAndDotDot),
+              QStringList{});
 }
 
 TEST_F(ScriptedExchangeTest, UnsafeListedNamesAreNeitherFetchedNorDeleted)

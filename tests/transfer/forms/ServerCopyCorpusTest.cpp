@@ -330,5 +330,27 @@ TEST_F(ServerCopyCorpusTest, NameInAnotherCaseOnACaseBlindServerIsTheSameFile)
     EXPECT_EQ(keysOn(up / "tevrak2.db", "Tevrak2"), (QStringList{"11111111/1", "12345678/1"}));
 }
 
+// An earlier version's replacement cut off between DELE and the rename left
+// the merged table only in its work file: its rows are taken, never deleted unread.
+TEST_F(ServerCopyCorpusTest, EarlierVersionsWorkFileIsMergedIntoTheFileItWasFor)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root));
+    writeBranchFile(branch);
+    const fs::path up = garageFolder(root);
+    writeServerFile(up / ".tevrak-upload.part",
+                    serverTable("Tevrak2.DB", "insert into Tevrak2 (Claimno, Seq) values ('88888888', 1)").toStdString());
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+
+    runJob();
+    ASSERT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    EXPECT_EQ(serverNames(up), (std::vector<std::string>{"Tevrak2.DB", "Tevrak2.PX"}));
+    EXPECT_EQ(keysOn(up / "Tevrak2.DB", "Tevrak2"), (QStringList{"12345678/1", "88888888/1"}));
+    expectIndexInStep(up / "Tevrak2.PX", {"12345678/1", "88888888/1"});
+    const QString history = QString::fromUtf8(readBytes(local("c:\\LOAD\\transfer.log")));
+    EXPECT_TRUE(history.contains(".tevrak-upload.part belongs to Tevrak2.DB")) << history.toStdString();
+}
+
 } // namespace
 } // namespace tevrak
