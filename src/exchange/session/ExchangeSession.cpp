@@ -205,7 +205,7 @@ void ExchangeSession::upload()
     const QStringList names = platform::listFiles(m_folders.outboxMask);
     m_step = QStringLiteral("Listing the garage's folder \"%1\" on the server").arg(shown(garageFolder));
     OutboxUpload sender(m_link, namesHeld(listServerFolder(m_link)), Merger);
-    sender.removeLeftoverTemporary();
+    sender.recoverLeftovers(platform::localPath(m_folders.outbox));
 
     observer().uploadStarting(int(names.size()));
     for (const QString& name : names) {

@@ -4,24 +4,25 @@
 #include "platform/core/DriveC.h"
 #include "platform/core/Error.h"
 #include "platform/core/StagedCopy.h"
-#include "records/tables/DatabaseConnection.h"
 #include "records/tables/TableSchema.h"
+#include "transfer/job/ServerTableMerge.h"
 #include "zip/ArchiveMerge.h"
+#include "zip/FileIo.h"
+#include "zip/ZipFormat.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-#include <QUrl>
-#include <sqlite3.h>
-#include <utility>
+#include <QSet>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace tevrak::transfer {
 
 namespace {
 
-using Outcome = exchange::ServerCopyMerger::Outcome;
-using records::DatabaseConnection;
+using exchange::MergeResult;
+using Outcome = MergeResult::Outcome;
 using records::TableSchema;
 
 // A document that would put a second, different file under a name the
@@ -41,23 +42,26 @@ std::string nextFreeDocumentName(const std::set<std::string>& takenNames, const 
     return platform::ClaimFileName::format(claim, *sequence, extension).toStdString();
 }
 
-} // namespace
-
-std::vector<RenamedMember> ServerCopyMerge::takeRenamedMembers()
+// The local copy of the server's file must open: when it does not, this
+// machine failed, and the server's file is not to be judged by it.
+void requireReadable(const QString& theirs)
 {
-    return std::exchange(m_renamed, {});
+    QFile file(theirs);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open the server's copy brought down to \"%1\". %2")
+                        .arg(theirs, file.errorString()));
 }
 
-namespace {
-
-Outcome mergeArchive(const QString& ours, const QString& theirs, std::vector<RenamedMember>& renamed)
+MergeResult mergeArchive(const QString& ours, const QString& theirs)
 {
+    requireReadable(theirs);
     const QString merged = QFileInfo(ours).dir().filePath(QStringLiteral(".tevrak-merged.zip"));
+    std::vector<RenamedMember> renamed;
     std::string reason;
-    switch (mergeArchives(platform::nativePath(theirs), platform::nativePath(ours),
-                          platform::nativePath(merged), nextFreeDocumentName, renamed, reason)) {
+    switch (mergeArchives(platform::nativePath(theirs), platform::nativePath(ours), platform::nativePath(merged),
+                          nextFreeDocumentName, renamed, reason)) {
     case ArchiveMerge::TheirsUnreadable:
-        return Outcome::Replace;
+        return {Outcome::KeepAside, QStringLiteral("unreadable"), QString::fromStdString(reason)};
     case ArchiveMerge::Failed:
         throw Error(QStringLiteral("Cannot combine the claim archive \"%1\" with the server's copy: %2")
                         .arg(QFileInfo(ours).fileName(), QString::fromStdString(reason)));
@@ -65,109 +69,53 @@ Outcome mergeArchive(const QString& ours, const QString& theirs, std::vector<Ren
         break;
     }
     platform::renameOver(merged, ours);
-    return Outcome::Merged;
+    QStringList renames;
+    for (const RenamedMember& member : renamed)
+        renames << QStringLiteral("%1 (%2) stored as %3")
+                       .arg(QString::fromLatin1(member.from),
+                            member.ours ? QStringLiteral("ours") : QStringLiteral("the server's"),
+                            QString::fromLatin1(member.to));
+    return {Outcome::Merged, {},
+            renames.isEmpty() ? QString()
+                              : QStringLiteral("documents of one name with different contents kept both: ") +
+                                    renames.join(QStringLiteral(", "))};
 }
 
-// Every field of the table, quoted, in its order.
-QString columnList(const TableSchema& table)
+MergeResult mergeTable(const QString& ours, const QString& theirs, const TableSchema& table)
 {
-    QStringList columns;
-    for (const auto& field : table.fields)
-        columns << records::quotedName(field.name);
-    return columns.join(QLatin1Char(','));
+    const ServerTableMerge merged = mergeServerTable(ours, theirs, table, QFileInfo(ours).path());
+    if (merged.tookEverything())
+        return {Outcome::Merged, {}, merged.summary()};
+    const QString keptAs = merged.unreadableParts > 0 ? QStringLiteral("unreadable")
+                           : merged.otherObjects > 0  ? QStringLiteral("other-objects")
+                                                      : QStringLiteral("skipped-rows");
+    return {Outcome::KeepAside, keptAs, merged.summary()};
 }
 
-// What the server's copy of an export table is to us.
-enum class TableCopy { Readable, Unreadable, OtherShape };
-
-TableCopy inspectTable(const QString& path, const TableSchema& table)
+// Our .PX replaces theirs only when it lists every line theirs does (its table
+// was combined first: the outbox is sent in name order, .DB before .PX).
+MergeResult mergeIndexFile(const QString& ours, const QString& theirs)
 {
-    sqlite3* db = nullptr;
-    const QByteArray uri = "file:" + QUrl::toPercentEncoding(path, "/") + "?mode=ro";
-    if (sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
-        sqlite3_close_v2(db);
-        return TableCopy::Unreadable;
+    QFile our(ours);
+    if (!our.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(ours, our.errorString()));
+    QSet<QByteArray> ourLines;
+    while (!our.atEnd())
+        ourLines.insert(our.readLine().trimmed());
+    QFile their(theirs);
+    if (!their.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open the server's copy brought down to \"%1\". %2")
+                        .arg(theirs, their.errorString()));
+    qint64 missing = 0;
+    while (!their.atEnd()) {
+        const QByteArray line = their.readLine(1 << 16).trimmed();
+        if (!line.isEmpty() && !ourLines.contains(line))
+            ++missing;
     }
-    auto scalar = [db](const QByteArray& sql, QByteArray& value) {
-        sqlite3_stmt* statement = nullptr;
-        bool ok = sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr) == SQLITE_OK;
-        const int rc = ok ? sqlite3_step(statement) : SQLITE_ERROR;
-        ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
-        if (rc == SQLITE_ROW)
-            value = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-        sqlite3_finalize(statement);
-        return ok;
-    };
-    QByteArray check;
-    TableCopy result = TableCopy::Readable;
-    if (!scalar("PRAGMA quick_check", check) || check != "ok") {
-        result = TableCopy::Unreadable;
-    } else {
-        QByteArray ignored;
-        const QString probe = QStringLiteral("SELECT %1 FROM %2 LIMIT 1")
-                                  .arg(columnList(table), records::quotedName(table.name));
-        if (!scalar(probe.toUtf8(), ignored))
-            result = TableCopy::OtherShape;
-    }
-    sqlite3_close_v2(db);
-    return result;
-}
-
-// Adds to `into` (attached in `connection`) the rows of the file `from` whose
-// key `into` does not hold yet.
-void addMissingRows(DatabaseConnection& connection, const TableSchema& table, const QString& from)
-{
-    connection.attach(table);
-    {
-        DatabaseConnection::Statement attach(connection, QStringLiteral("ATTACH DATABASE ?1 AS theirs"),
-                                             {from});
-        attach.bind(1, QString::fromUtf8("file:" + QUrl::toPercentEncoding(from, "/") + "?mode=ro"));
-        attach.run();
-    }
-    QStringList sameKey;
-    for (const QString& key : table.primaryKey)
-        sameKey << QStringLiteral("m.\"%1\" = t.\"%1\"").arg(key);
-    const QString into = DatabaseConnection::qualifiedName(table);
-    const QString list = columnList(table);
-    {
-        DatabaseConnection::Statement insert(
-            connection,
-            QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM theirs.\"%3\" AS t WHERE NOT EXISTS "
-                           "(SELECT 1 FROM %1 AS m WHERE %4)")
-                .arg(into, list, table.name, sameKey.join(QStringLiteral(" AND "))),
-            {from});
-        insert.run();
-    }
-    DatabaseConnection::Statement detach(connection, QStringLiteral("DETACH DATABASE theirs"), {from});
-    detach.run();
-}
-
-Outcome mergeExportTable(const QString& ours, const QString& theirs, const TableSchema& table)
-{
-    switch (inspectTable(theirs, table)) {
-    case TableCopy::Unreadable:
-        return Outcome::Replace;
-    case TableCopy::OtherShape:
-        return Outcome::Conflict;
-    case TableCopy::Readable:
-        break;
-    }
-    const QDir outbox = QFileInfo(ours).dir();
-    QTemporaryDir work(outbox.filePath(QStringLiteral(".tevrak-merge-XXXXXX")));
-    if (!work.isValid())
-        throw Error(QStringLiteral("Cannot create a work folder in \"%1\": %2")
-                        .arg(outbox.path(), work.errorString()));
-    const QString combined = work.filePath(table.fileName);
-    if (!QFile::copy(ours, combined))
-        throw Error(QStringLiteral("Cannot copy file \"%1\" to \"%2\"").arg(ours, combined));
-    {
-        DatabaseConnection connection(work.path());
-        addMissingRows(connection, table, theirs);
-        connection.rewriteIndexFile(table);
-    }
-    platform::renameOver(combined, ours);
-    platform::renameOver(work.filePath(table.indexFileName()), outbox.filePath(table.indexFileName()));
-    return Outcome::Merged;
+    if (missing == 0)
+        return {Outcome::Merged, {}, {}};
+    return {Outcome::KeepAside, QStringLiteral("unmatched"),
+            QStringLiteral("%1 of its lines are no key of the combined table").arg(missing)};
 }
 
 // The export table a file of the outbox belongs to ("Tevrak2.DB", "Expense2.PX"), or nullptr.
@@ -175,6 +123,30 @@ const TableSchema* exportTableOf(const QFileInfo& file)
 {
     const TableSchema* table = records::tables::find(file.completeBaseName());
     return table == &records::tables::tevrak2() || table == &records::tables::expense2() ? table : nullptr;
+}
+
+// The claim whose documents a readable archive holds, when they are all of one claim.
+std::optional<QString> archiveClaim(const QString& file)
+{
+    const zipio::Fd fd(::open(platform::nativePath(file).c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0)
+        return std::nullopt;
+    std::vector<zipfmt::ExistingArchive> parts;
+    std::string reason;
+    if (!zipfmt::readJoinedArchive(fd.get(), std::uint64_t(info.st_size),
+                                   {MaxServerArchiveBytes, MaxServerMemberBytes, MaxServerArchiveParts}, parts, reason))
+        return std::nullopt;
+    QSet<QString> claims;
+    for (const zipfmt::ExistingArchive& part : parts)
+        for (const zipfmt::ExistingMember& member : part.members)
+            claims.insert(platform::ClaimFileName::claimPart(QString::fromLatin1(member.name)));
+    if (claims.size() != 1)
+        return std::nullopt;
+    const QString claim = *claims.begin();
+    if (claim.size() != platform::ClaimFileName::ClaimLength || platform::ClaimFileName::forbiddenClaimCharacter(claim))
+        return std::nullopt;
+    return claim + QStringLiteral(".Zip");
 }
 
 } // namespace
@@ -187,18 +159,38 @@ bool ServerCopyMerge::combines(const QString& name) const
            (exportTableOf(file) && (suffix == QLatin1String("db") || suffix == QLatin1String("px")));
 }
 
-exchange::ServerCopyMerger::Outcome ServerCopyMerge::merge(const QString& ours, const QString& theirs,
-                                                           const QString& name)
+std::uint64_t ServerCopyMerge::largestCopy(const QString& name) const
+{
+    if (name.isEmpty() || QFileInfo(name).suffix().compare(QLatin1String("zip"), Qt::CaseInsensitive) == 0)
+        return MaxServerArchiveBytes;
+    return MaxServerTableBytes;
+}
+
+exchange::MergeResult ServerCopyMerge::merge(const QString& ours, const QString& theirs, const QString& name)
 {
     if (!combines(name))
-        return Outcome::Conflict;
+        return {Outcome::Conflict, {}, {}};
     const QFileInfo file(name);
     const QString suffix = file.suffix().toLower();
     if (suffix == QLatin1String("zip"))
-        return mergeArchive(ours, theirs, m_renamed);
+        return mergeArchive(ours, theirs);
     if (suffix == QLatin1String("db"))
-        return mergeExportTable(ours, theirs, *exportTableOf(file));
-    return Outcome::Replace; // an export table's .PX follows its table
+        return mergeTable(ours, theirs, *exportTableOf(file));
+    return mergeIndexFile(ours, theirs);
+}
+
+std::optional<QString> ServerCopyMerge::ownerOf(const QString& copy)
+{
+    for (const TableSchema* table : {&records::tables::tevrak2(), &records::tables::expense2()})
+        if (holdsServerTable(copy, *table, QFileInfo(copy).path()))
+            return table->fileName;
+    return archiveClaim(copy);
+}
+
+void ServerCopyMerge::note(const QString& event)
+{
+    if (OnNote)
+        OnNote(event);
 }
 
 } // namespace tevrak::transfer

@@ -198,6 +198,7 @@ exchange::ExchangeOutcome TransferJob::exchange()
 {
     exchange::ExchangeSession session(m_garageName);
     ServerCopyMerge merger;
+    merger.OnNote = [this](const QString& event) { m_log.serverNote(event); };
     session.ReadTimeout = ExchangeReadTimeout;
     session.Observer = Observer;
     session.Merger = &merger;

@@ -118,6 +118,11 @@ void TransferLog::documentNotPacked(const QString& name, const QString& archive,
                .arg(oneLine(name), oneLine(archive), oneLine(cause)));
 }
 
+void TransferLog::serverNote(const QString& event)
+{
+    append(QStringLiteral("server: %1").arg(oneLine(event)));
+}
+
 void TransferLog::finished(bool ok, const QString& failureReason)
 {
     if (ok)

@@ -41,6 +41,9 @@ public:
     void documentRenamed(const QString& from, const QString& to);
     void documentAlreadyPacked(const QString& name, const QString& archive, const QString& trashFailure = {});
     void documentNotPacked(const QString& name, const QString& archive, const QString& cause);
+    // What the exchange found on the server and did about it (a server copy
+    // kept aside, rows skipped, documents renumbered), on one line.
+    void serverNote(const QString& event);
     // The outcome; a failure with its reason.
     void finished(bool ok, const QString& failureReason = {});
 

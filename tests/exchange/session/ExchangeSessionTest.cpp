@@ -236,83 +236,177 @@ TEST_F(ScriptedExchangeTest, DownloadThatDidNotComeWholeIsNeverDeleted)
         EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
 }
 
-// Decides every server copy the same way, and records what it was asked.
+// Decides each server copy by its name's last letters, and records what it was asked.
 struct FixedMerger : exchange::ServerCopyMerger {
-    explicit FixedMerger(Outcome outcome) : outcome(outcome) {}
+    using Outcome = exchange::MergeResult::Outcome;
     bool combines(const QString&) const override { return true; }
-    Outcome merge(const QString& ours, const QString& theirs, const QString& name) override
+    std::uint64_t largestCopy(const QString&) const override { return 1 << 20; }
+    exchange::MergeResult merge(const QString& ours, const QString& theirs, const QString& name) override
     {
         asked << name + ":" + QString::fromLatin1(readBytes(theirs)) + "/" + QString::fromLatin1(readBytes(ours));
-        return outcome;
+        if (name.endsWith(".PX"))
+            return {Outcome::KeepAside, "unreadable", "not an index"};
+        return {Outcome::Merged, {}, {}};
     }
-    Outcome outcome;
+    std::optional<QString> ownerOf(const QString&) override { return std::nullopt; }
+    void note(const QString& event) override { notes << event; }
     QStringList asked;
+    QStringList notes;
 };
 
-TEST_F(ScriptedExchangeTest, ReplacementGoesUpUnderATemporaryNameAndWithoutRenameStraightOver)
+Step fetchCopy(const std::string& name, const std::string& bytes)
 {
-    writeBranchFile(branch);
-    writeBytes(outboxFile("Tevrak2.PX"), "new index");
-    writeBytes(outboxFile("Tevrak2.DB"), "new table");
-    auto fetchCopy = [](const std::string& name, const std::string& bytes) {
-        return [name, bytes](ScriptedFtpSession& s) {
-            s.answer("SIZE " + name, "213 " + std::to_string(bytes.size()));
-            s.answer("PORT ", "200 ok");
-            s.answer("RETR " + name, "150 sending");
-            s.openData();
-            s.sendData(bytes);
-            s.closeData();
-            s.reply("226 done");
-        };
+    return [name, bytes](ScriptedFtpSession& s) {
+        s.answer("SIZE " + name, "213 " + std::to_string(bytes.size()));
+        s.answer("PORT ", "200 ok");
+        s.answer("RETR " + name, "150 sending");
+        s.openData();
+        s.sendData(bytes);
+        s.closeData();
+        s.reply("226 done");
     };
-    auto store = [](const std::string& command) {
-        return [command](ScriptedFtpSession& s) {
-            s.answer("PORT ", "200 ok");
-            s.answer(command, "150 go");
-            s.openData();
-            s.receiveData();
-            s.closeData();
-            s.reply("226 stored");
-        };
-    };
-    std::vector<Step> steps = ScriptedFtpPeer::login();
-    steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
-    steps.push_back(listing("NLST *.*", "Tevrak2.DB\r\nTevrak2.PX\r\n"));
-    // The table: a server that renames, but not over an existing file.
-    steps.push_back(fetchCopy("Tevrak2.DB", "old table"));
-    steps.push_back(store("STOR .tevrak-upload.part"));
-    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "350 ready"); });
-    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNTO Tevrak2.DB", "553 File exists"); });
-    steps.push_back([](ScriptedFtpSession& s) { s.answer("DELE Tevrak2.DB", "250 deleted"); });
-    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "350 ready"); });
-    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNTO Tevrak2.DB", "250 renamed"); });
-    // The index: the server turns out to have no rename at all.
-    steps.push_back(fetchCopy("Tevrak2.PX", "old index"));
-    steps.push_back(store("STOR .tevrak-upload.part"));
-    steps.push_back([](ScriptedFtpSession& s) { s.answer("RNFR .tevrak-upload.part", "502 Command not implemented"); });
-    steps.push_back([](ScriptedFtpSession& s) { s.answer("DELE .tevrak-upload.part", "250 deleted"); });
-    steps.push_back(store("STOR Tevrak2.PX"));
-    ScriptedFtpPeer up(steps);
-    std::vector<Step> down = downloadLogin();
-    down.push_back(listing("NLST *.*", ""));
-    ScriptedFtpPeer downPeer(down);
-    ConnectionRouter router({up.port(), downPeer.port()});
+}
 
-    FixedMerger merger(exchange::ServerCopyMerger::Outcome::Replace);
-    session = std::make_unique<exchange::ExchangeSession>(garage);
-    session->Merger = &merger;
-    session->link().Host = "127.0.0.1";
-    session->link().Port = router.port();
-    session->ReadTimeout = 3000;
-    EXPECT_TRUE(session->run().succeeded) << session->failure().toStdString();
-    up.finish();
-    downPeer.finish();
-    EXPECT_EQ(up.failure(), "");
+Step store(const std::string& command)
+{
+    return [command](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer(command, "150 go");
+        s.openData();
+        s.receiveData();
+        s.closeData();
+        s.reply("226 stored");
+    };
+}
+
+Step reply(const std::string& command, const std::string& answer)
+{
+    return [command, answer](ScriptedFtpSession& s) { s.answer(command, answer); };
+}
+
+class ScriptedReplacementTest : public ScriptedExchangeTest {
+protected:
+    // Runs the exchange of Tevrak2.DB and Tevrak2.PX against `replacement`,
+    // played after the listing that shows both on the server.
+    // `downloads`: the exchange gets as far as the branch's folder.
+    bool replaceAgainst(const std::vector<Step>& replacement, bool downloads = true,
+                        const std::string& listed = "tevrak2.db\r\nTevrak2.PX\r\n")
+    {
+        writeBranchFile(branch);
+        writeBytes(outboxFile("Tevrak2.PX"), "new index");
+        writeBytes(outboxFile("Tevrak2.DB"), "new table");
+        std::vector<Step> steps = ScriptedFtpPeer::login();
+        steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+        steps.push_back(listing("NLST *.*", listed));
+        steps.insert(steps.end(), replacement.begin(), replacement.end());
+        ScriptedFtpPeer up(steps);
+        std::vector<Step> down = downloadLogin();
+        down.push_back(listing("NLST *.*", ""));
+        ScriptedFtpPeer downPeer(downloads ? down : ScriptedFtpPeer::login());
+        ConnectionRouter router({up.port(), downPeer.port()});
+        session = std::make_unique<exchange::ExchangeSession>(garage);
+        session->Merger = &merger;
+        session->link().Host = "127.0.0.1";
+        session->link().Port = router.port();
+        session->ReadTimeout = 3000;
+        const bool succeeded = session->run().succeeded;
+        failure = session->failure();
+        session.reset(); // closes the connection a failure left open
+        up.finish();
+        if (downloads)
+            downPeer.finish();
+        EXPECT_EQ(up.failure(), "");
+        received = up.received();
+        return succeeded;
+    }
+
+    FixedMerger merger;
+    std::string received;
+    QString failure;
+};
+
+// A server that will not rename over a file: theirs is renamed aside before
+// ours is renamed in, and deleted only after that; a copy that cannot be
+// merged keeps its bytes under a name that says why. The server's spelling of
+// a name in another case is the one used.
+TEST_F(ScriptedReplacementTest, ServerThatWillNotRenameOverAFileLosesNothingAtAnyStep)
+{
+    EXPECT_TRUE(replaceAgainst({
+        fetchCopy("tevrak2.db", "old table"),
+        store("STOR tevrak2.db.tevrak-part-"),
+        reply("RNFR tevrak2.db.tevrak-part-", "350 ready"),
+        reply("RNTO tevrak2.db", "553 File exists"),
+        reply("RNFR tevrak2.db", "350 ready"),
+        reply("RNTO tevrak2.db.tevrak-old-", "250 renamed"),
+        reply("RNFR tevrak2.db.tevrak-part-", "350 ready"),
+        reply("RNTO tevrak2.db", "250 renamed"),
+        reply("DELE tevrak2.db.tevrak-old-", "250 deleted"),
+        // The index cannot be merged: kept aside whole, ours goes up under the name.
+        fetchCopy("Tevrak2.PX", "old index"),
+        reply("RNFR Tevrak2.PX", "350 ready"),
+        reply("RNTO Tevrak2.PX.unreadable-", "250 renamed"),
+        store("STOR Tevrak2.PX.tevrak-part-"),
+        reply("RNFR Tevrak2.PX.tevrak-part-", "350 ready"),
+        reply("RNTO Tevrak2.PX", "250 renamed"),
+    })) << failure.toStdString();
     EXPECT_EQ(merger.asked, (QStringList{"Tevrak2.DB:old table/new table", "Tevrak2.PX:old index/new index"}));
-    EXPECT_EQ(up.received(), "new tablenew indexnew index");
+    EXPECT_EQ(received, "new tablenew index");
+    EXPECT_EQ(merger.notes.size(), 1);
+    EXPECT_TRUE(merger.notes.value(0).contains("Tevrak2.PX.unreadable-")) << merger.notes.value(0).toStdString();
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{});
 }
 
+// A server without RNFR: ours is stored over the name only once a whole copy
+// of it is on the server (a STOR cut short loses nothing), and a copy that
+// would have to be kept aside is left alone, the Transfer failing with why.
+TEST_F(ScriptedReplacementTest, ServerWithoutRenameStoresOverOnlyBehindAWholeCopy)
+{
+    EXPECT_FALSE(replaceAgainst({
+        fetchCopy("tevrak2.db", "old table"),
+        store("STOR tevrak2.db.tevrak-part-"),
+        reply("RNFR tevrak2.db.tevrak-part-", "502 Command not implemented"),
+        store("STOR tevrak2.db"),
+        reply("DELE tevrak2.db.tevrak-part-", "250 deleted"),
+        fetchCopy("Tevrak2.PX", "old index"),
+    }, false));
+    EXPECT_EQ(received, "new tablenew table");
+    EXPECT_TRUE(failure.startsWith("Sending \"Tevrak2.PX\"") && failure.contains("RNFR")) << failure.toStdString();
+    EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{"Tevrak2.PX"});
+}
+
+// A server that does not tell a file's size and sends more than a copy of
+// that name may have: the download is given up at the cap, the replies kept in
+// step, and the copy kept aside unread.
+TEST_F(ScriptedReplacementTest, CopyLargerThanItsCapIsKeptAsideUnread)
+{
+    EXPECT_TRUE(replaceAgainst({
+        reply("SIZE Tevrak2.DB", "550 Could not get file size."),
+        [](ScriptedFtpSession& s) {
+            s.answer("PORT ", "200 ok");
+            s.answer("RETR Tevrak2.DB", "150 sending");
+            s.openData();
+            try {
+                s.sendData(std::string(3 << 20, 'x'));
+            } catch (const ScriptAbort&) {
+                // the client closed the data connection, as it should
+            }
+            s.closeData();
+            s.reply("426 Connection closed; transfer aborted.");
+        },
+        reply("NOOP", "200 ok"),
+        reply("RNFR Tevrak2.DB", "350 ready"),
+        reply("RNTO Tevrak2.DB.too-large-", "250 renamed"),
+        store("STOR Tevrak2.DB.tevrak-part-"),
+        reply("RNFR Tevrak2.DB.tevrak-part-", "350 ready"),
+        reply("RNTO Tevrak2.DB", "250 renamed"),
+        store("APPE Tevrak2.PX"),
+    }, true, "Tevrak2.DB\r\n")) << failure.toStdString();
+    EXPECT_EQ(merger.asked, QStringList{});
+    EXPECT_EQ(received, "new tablenew index");
+    EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(QDir::Files | QDir::Dirs | QDir::Hidden |
+                                                              QDir::NoDotAndDotDot),
+              QStringList{});
+}
 
 TEST_F(ScriptedExchangeTest, UnsafeListedNamesAreNeitherFetchedNorDeleted)
 {

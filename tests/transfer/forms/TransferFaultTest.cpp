@@ -12,6 +12,8 @@
 #include "transfer/TransferTestSupport.h"
 
 #include <QDate>
+#include <QMap>
+#include <QSet>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -348,6 +350,199 @@ TEST_F(TransferFaultTest, FullDiskWhilePackingSendsTheRestAndNamesTheDocumentLef
               QStringList{memberLine("12345678800.gif", document)});
     EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(QDir::Files | QDir::Hidden), QStringList{});
 }
+
+// --- server copies replaced -----------------------------------------------------
+
+// A moment in the replacement of the server's copies, on a server of a kind.
+struct ReplacementKill {
+    const char* name;
+    const char* serverMode; // --no-rename-over or --no-rnfr
+    enum Event { ComparingTheArchive, TablePartArriving, ServerTableAside, StoringOverTheTable };
+    Event event;
+};
+
+void PrintTo(const ReplacementKill& moment, std::ostream* out)
+{
+    *out << moment.name << " (" << moment.serverMode << ")";
+}
+
+// The server holds the export tables and the claim's archive with rows and a
+// document of its own (someone else's: the insurer has not collected them);
+// the Transfer that combines ours with them is killed at a step of the
+// combining, then run again.
+class KilledReplacement : public TransferFaultTest, public ::testing::WithParamInterface<ReplacementKill> {
+protected:
+    void SetUp() override
+    {
+        TransferFaultTest::SetUp();
+        // Renames and deletes are answered after a pause, so that the folder
+        // can be seen between the steps of a replacement.
+        const int port = server.start(root, {"--rate", "100000", "--command-delay", "300", GetParam().serverMode});
+        ::setenv("TEVRAK_FTP_PORT", std::to_string(port).c_str(), 1);
+    }
+
+    // A server table of `rows` claims 10000001..., each with a long status.
+    std::string serverTable(const char* table, int rows)
+    {
+        const QString path = QString::fromStdString(temporaryBase()) + "/planted-" + table + ".DB";
+        QFile::remove(path);
+        EXPECT_TRUE(QFile::copy(databaseFolder() + "/" + table + ".DB", path));
+        const ToolRun run = runTool(
+            "sqlite3", {path, QStringLiteral("insert into %1 (Claimno, Seq, %2) select 10000000 + i, 1, "
+                                             "substr(hex(zeroblob(20)), 1, 30) from (with recursive r(i) as (select 1 "
+                                             "union all select i + 1 from r where i < %3) select i from r)")
+                                  .arg(table, QString(table) == "Tevrak2" ? "Status" : "Userid")
+                                  .arg(rows)});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        for (int i = 1; i <= rows; ++i)
+            theirRows[table] << QStringLiteral("%1/1").arg(10000000 + i);
+        return readBytes(path).toStdString();
+    }
+
+    void plantServerCopies()
+    {
+        writeServerFile(garageFolder() / "Tevrak2.DB", serverTable("Tevrak2", 2000));
+        writeServerFile(garageFolder() / "Expense2.DB", serverTable("Expense2", 200));
+        theirDocument = randomBytes(150000, 77);
+        const QString member = QString::fromStdString(temporaryBase()) + "/12345678801.gif";
+        writeBytes(member, theirDocument);
+        const QString archive = QString::fromStdString(temporaryBase()) + "/planted.zip";
+        const ToolRun run = runTool("/usr/bin/python3",
+                                    {"-c", "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                           "    z.write(sys.argv[2], '12345678801.gif')\n",
+                                     archive, member});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        writeServerFile(garageFolder() / "12345678.Zip", readBytes(archive).toStdString());
+    }
+
+    std::vector<std::string> onServer(const std::string& prefix) const
+    {
+        std::vector<std::string> names;
+        for (const std::string& name : serverNames(garageFolder()))
+            if (name.rfind(prefix, 0) == 0)
+                names.push_back(name);
+        return names;
+    }
+
+    bool reached(ReplacementKill::Event event) const
+    {
+        switch (event) {
+        case ReplacementKill::ComparingTheArchive:
+            return !QDir(local(platform::paths::outbox))
+                        .entryList({".tevrak-server-copies-*"}, QDir::Dirs | QDir::Hidden)
+                        .isEmpty();
+        case ReplacementKill::TablePartArriving:
+            return !onServer("Tevrak2.DB.tevrak-part-").empty();
+        case ReplacementKill::ServerTableAside:
+            return !onServer("Tevrak2.DB.tevrak-old-").empty();
+        case ReplacementKill::StoringOverTheTable: {
+            const std::vector<std::string> parts = onServer("Tevrak2.DB.tevrak-part-");
+            std::error_code error;
+            return !parts.empty() && fs::file_size(garageFolder() / "Tevrak2.DB", error) <
+                                         fs::file_size(garageFolder() / parts.front(), error);
+        }
+        }
+        return false;
+    }
+
+    // Whatever files of `name` the server holds now (the file, work files,
+    // kept copies), readable ones together hold every row or document the
+    // server held and ours once.
+    QStringList keysHeldUnder(const std::string& name, const QString& table)
+    {
+        QSet<QString> keys;
+        for (const std::string& file : onServer(name)) {
+            const ToolRun rows = runTool("sqlite3", {"-readonly", forTools(garageFolder() / file),
+                                                     QStringLiteral("select Claimno || '/' || Seq from %1").arg(table)});
+            if (rows.exitCode == 0)
+                for (const QString& key : rows.output.split('\n', Qt::SkipEmptyParts))
+                    keys.insert(key);
+        }
+        QStringList sorted(keys.begin(), keys.end());
+        sorted.sort();
+        return sorted;
+    }
+
+    QStringList expectedRows(const char* table, const QStringList& ours) const
+    {
+        QStringList rows = theirRows.value(table) + ours;
+        rows.sort();
+        return rows;
+    }
+
+    QMap<QString, QStringList> theirRows;
+    QByteArray theirDocument;
+};
+
+TEST_P(KilledReplacement, RunAgainHoldsEveryRowAndDocumentOfBothSidesOnce)
+{
+    plantServerCopies();
+    saveRow(database->TevrakT, "12345678", 1);
+    saveRow(database->ExpenseT, "12345678", 1);
+    addDocument("12345678800.gif");
+    const QByteArray firstDocument = readBytes(outboxFile("12345678800.gif"));
+    const pid_t first = startTransfer();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (!reached(GetParam().event) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_TRUE(reached(GetParam().event)) << "the moment never came";
+    ::kill(first, SIGKILL);
+    waitFor(first, 10);
+    // Nothing lost so far: the server's rows are all still on the server.
+    for (const QString& row : theirRows.value("Tevrak2"))
+        if (!keysHeldUnder("Tevrak2.DB", "Tevrak2").contains(row)) {
+            ADD_FAILURE() << row.toStdString() << " is gone from the server after the kill";
+            break;
+        }
+    std::cout << "killed " << GetParam().name << ": " << ::testing::PrintToString(serverNames(garageFolder()))
+              << std::endl;
+
+    saveRow(database->TevrakT, "12345678", 2);
+    saveRow(database->ExpenseT, "12345678", 2);
+    addDocument("12345678802.gif");
+    const QByteArray secondDocument = readBytes(outboxFile("12345678802.gif"));
+    EXPECT_EQ(waitFor(startTransfer(), 90), 0) << readServerFile(temporaryBase() + "/transfer-child.log");
+
+    // Both sides' rows once in the tables under their names, the .PX in step.
+    EXPECT_EQ(serverRows("Tevrak2"), expectedRows("Tevrak2", {"12345678/1", "12345678/2"}));
+    EXPECT_EQ(serverRows("Expense2"), expectedRows("Expense2", {"12345678/1", "12345678/2"}));
+    const QString index = QString::fromLatin1(QByteArray::fromStdString(readServerFile(garageFolder() / "Tevrak2.PX")));
+    EXPECT_EQ(index.count("\r\n"), theirRows.value("Tevrak2").size() + 3);
+    // Both sides' documents once in the archive.
+    const QString archive = forTools(garageFolder() / "12345678.Zip");
+    EXPECT_EQ(runTool("unzip", {"-t", archive}).exitCode, 0);
+    QStringList members;
+    for (const QString& line : pythonZipMembers(archive).output.split('\n', Qt::SkipEmptyParts))
+        members << line.section('\t', 0, 1);
+    members.sort();
+    EXPECT_EQ(members, (QStringList{"12345678800.gif\t" + QString::number(firstDocument.size()),
+                                    "12345678801.gif\t150000",
+                                    "12345678802.gif\t" + QString::number(secondDocument.size())}));
+    // No work file is left but one the server had no way to set aside: a
+    // replacement cut off on its way up that cannot be read.
+    for (const std::string& name : serverNames(garageFolder())) {
+        const bool expected = name == "12345678.Zip" || name == "Expense2.DB" || name == "Expense2.PX" ||
+                              name == "Tevrak2.DB" || name == "Tevrak2.PX";
+        const bool cutOff = name.find(".unreadable-") != std::string::npos ||
+                            (name.find(".tevrak-part-") != std::string::npos &&
+                             std::string(GetParam().serverMode) == "--no-rnfr");
+        EXPECT_TRUE(expected || cutOff) << name;
+    }
+    EXPECT_EQ(QDir(local(platform::paths::outbox)).entryList(QDir::Files | QDir::Dirs | QDir::Hidden |
+                                                              QDir::NoDotAndDotDot),
+              QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ServerCopies, KilledReplacement,
+    ::testing::Values(
+        ReplacementKill{"comparing the archive", "--no-rename-over", ReplacementKill::ComparingTheArchive},
+        ReplacementKill{"the table's part arriving", "--no-rename-over", ReplacementKill::TablePartArriving},
+        ReplacementKill{"the server's table set aside", "--no-rename-over", ReplacementKill::ServerTableAside},
+        ReplacementKill{"comparing the archive", "--no-rnfr", ReplacementKill::ComparingTheArchive},
+        ReplacementKill{"the table's part arriving", "--no-rnfr", ReplacementKill::TablePartArriving},
+        ReplacementKill{"storing over the table", "--no-rnfr", ReplacementKill::StoringOverTheTable}),
+    [](const auto& info) { return "Moment" + std::to_string(info.index); });
 
 } // namespace
 } // namespace tevrak

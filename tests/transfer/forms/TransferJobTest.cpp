@@ -1,154 +1,12 @@
 // The whole Transfer: exports, packaging, the exchange with a real server, and
 // the marking of sent rows; then the ways it fails.
 
-#include "transfer/forms/TransferRun.h"
-#include "exchange/ConnectionRouter.h"
-#include "exchange/forms/CopyfU.h"
-#include "exchange/ExchangeTestSupport.h"
-#include "platform/core/ProgramValues.h"
-#include "transfer/forms/TransferForms.h"
-#include "platform/core/Error.h"
-#include "platform/core/FileSystem.h"
-#include "records/tables/ClaimDatabase.h"
-#include "startup/RegisterF2U.h"
-#include "support/QtPrinting.h"
-#include "support/RecordingDialogs.h"
-#include "support/ScriptedFtpPeer.h"
-#include "support/TestDatabase.h"
-#include "support/TestPictures.h"
-#include "transfer/TransferTestSupport.h"
-#include "transfer/forms/ZipfU.h"
-
-#include <QComboBox>
-#include <QFile>
-#include <QDate>
-#include <cstdlib>
+#include "transfer/forms/TransferJobFixture.h"
 
 namespace tevrak {
 namespace {
 
 using namespace test;
-
-const QString& garage = transferGarage;
-const QString& branch = transferBranch;
-
-class TransferJobTest : public TransferFixture {
-protected:
-    void SetUp() override
-    {
-        TransferFixture::SetUp();
-        values.GarageName = garage;
-        forms.Copyf = &copyf;
-        forms.Zipf = &zipf;
-        forms.RegisterF2 = &branchForm;
-        platform::setApplicationTitle(QStringLiteral("Tevrak หาดใหญ่ ADSL"));
-    }
-    // The stand-in server with the garage's and the branch's folders, as the
-    // insurer sets them up.
-    int startServer(LocalFtpServer& server, const std::string& root, const std::vector<std::string>& options = {})
-    {
-        fs::create_directories(garageFolder(root));
-        fs::create_directories(branchFolder(root));
-        return server.start(root, options);
-    }
-
-    // The final messages by their first line ("Transfer failed" has the reason under it).
-    QStringList outcomes() const
-    {
-        QStringList lines;
-        for (const QString& text : dialogs.texts())
-            lines << text.section(QLatin1Char('\n'), 0, 0);
-        return lines;
-    }
-
-    void saveReport(const QString& claimno, int seq, const QString& status)
-    {
-        auto& t = database->TevrakT;
-        t.append();
-        t.setText("Claimno", claimno);
-        t.setInteger("Seq", seq);
-        t.setText("Garage", QStringLiteral("อู่สมชาย"));
-        t.setText("Brand", "Toyota");
-        t.setText("Regno", QStringLiteral("กข 1234"));
-        t.setText("Status", status);
-        t.setDate("GarageDate", QDate(2026, 12, 1));
-        t.setDate("ReportDate", QDate(2026, 12, 8));
-        t.setBoolean("Send", false);
-        t.post(); // TevrakDate stays blank
-    }
-
-    void saveExpense(const QString& claimno, int seq)
-    {
-        auto& t = database->ExpenseT;
-        t.append();
-        t.setText("Claimno", claimno);
-        t.setInteger("Seq", seq);
-        t.setText("Typ", "1");
-        t.setDate("SurvDate", QDate(2026, 12, 7));
-        t.setText("From1", QStringLiteral("หาดใหญ่"));
-        t.setText("To1", QStringLiteral("สงขลา"));
-        t.setFloat("Distance1", 30.5);
-        t.setFloat("Rate", 3);
-        t.setFloat("Total_Dis", 30.5);
-        t.setFloat("Distance", 91.5);
-        t.setFloat("Survey", 200);
-        t.setFloat("Total", 291.5); // Distance2, Home, Ems, Fax ... stay blank
-        t.setText("Userid", "somchai");
-        t.setBoolean("Send", false);
-        t.setDate("Sysdate", QDate(2026, 12, 8));
-        t.post();
-    }
-
-    // The Send flags of a table, "claimno/seq=flag" in key order.
-    QStringList sendFlags(const QString& table)
-    {
-        records::Query& q = table == "Tevrak" ? database->TevrakQ2 : database->ExpenseQ2;
-        q.close();
-        q.setSql({"select * from " + table});
-        q.open();
-        QStringList flags;
-        for (q.first(); !q.eof(); q.next())
-            flags << QStringLiteral("%1/%2=%3")
-                         .arg(q.asText("Claimno"))
-                         .arg(q.asInteger("Seq"))
-                         .arg(q.asBoolean("Send") ? 1 : 0);
-        q.close();
-        return flags;
-    }
-
-
-    void runJob(int readTimeout = 5000)
-    {
-        transfer::TransferRun job(*database, values, forms, &mainWindow);
-        job.ExchangeReadTimeout = readTimeout;
-        job.run();
-        EXPECT_TRUE(mainWindow.isEnabled());
-        failure = job.exchangeFailure();
-    }
-
-    // The transfer history's events without their time stamps, leaving out the
-    // files sent and received.
-    static QStringList historyEvents()
-    {
-        QFile log(local("c:\\LOAD\\transfer.log"));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        QStringList events;
-        for (const QString& line : QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts))
-            if (!line.mid(20).startsWith("sent ") && !line.mid(20).startsWith("received "))
-                events << line.mid(20);
-        return events;
-    }
-
-    ProgramValues values;
-    TCopyf copyf;
-    TZipf zipf;
-    TRegisterF2 branchForm;
-    transfer::TransferForms forms;
-    QWidget mainWindow;
-    RecordingDialogs dialogs;
-    QString failure;
-};
 
 TEST_F(TransferJobTest, WholeTransferEndToEnd)
 {
@@ -259,7 +117,7 @@ TEST_F(TransferJobTest, TwoTransfersBeforeTheInsurerCollectsKeepEveryRowAndDocum
     saveExpense("12345678", 2);
     writeBytes(outboxFile("12345678802.gif"), gif("12345678802.gif"));
     runJob();
-    ASSERT_EQ(outcomes(), (QStringList{"Transfer Complete", "Transfer Complete"})) << failure.toStdString();
+    ASSERT_EQ(outcomes(), (QStringList{"Transfer Complete", "Transfer Complete"})) << failure.toStdString() << dialogs.texts().join("|").toStdString();
 
     const fs::path up = garageFolder(root);
     EXPECT_EQ(serverNames(up), (std::vector<std::string>{"12345678.Zip", "Expense2.DB", "Expense2.PX", "Tevrak2.DB",
@@ -332,15 +190,17 @@ TEST_F(TransferJobTest, ArchiveLeftByAFailedTransferKeepsEveryDocumentOfItsNames
     EXPECT_EQ(events.last(), "transfer complete");
 }
 
-TEST_F(TransferJobTest, ServerCopiesNoReaderCanOpenAreReplaced)
+TEST_F(TransferJobTest, ServerCopiesNoReaderCanOpenAreKeptBesideOurs)
 {
     LocalFtpServer server;
     const std::string root = freshServerRoot();
     pointAt(startServer(server, root));
     writeBranchFile(branch);
     // What uploads broken off by an older program leave behind.
-    writeServerFile(garageFolder(root) / "12345678.Zip", "PK\x03\x04 the start of an archive and no more");
-    writeServerFile(garageFolder(root) / "Tevrak2.DB", "SQLite format 3 and garbage");
+    const std::string brokenArchive = "PK\x03\x04 the start of an archive and no more";
+    const std::string brokenTable = "SQLite format 3 and garbage";
+    writeServerFile(garageFolder(root) / "12345678.Zip", brokenArchive);
+    writeServerFile(garageFolder(root) / "Tevrak2.DB", brokenTable);
     saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
     writeBytes(outboxFile("12345678800.gif"), gifBytes(noisyImage(QSize(90, 70), Qt::red, 20, 3)));
 
@@ -352,6 +212,14 @@ TEST_F(TransferJobTest, ServerCopiesNoReaderCanOpenAreReplaced)
         runTool("sqlite3", {"-readonly", forTools(up / "Tevrak2.DB"), "select Claimno || '/' || Seq from Tevrak2"});
     EXPECT_EQ(claims.output.split('\n', Qt::SkipEmptyParts), QStringList{"12345678/1"}) << claims.output.toStdString();
     EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=1"});
+    // The server's copies keep their bytes beside ours, under names that say why.
+    std::map<std::string, std::string> kept;
+    for (const std::string& name : serverNames(up))
+        if (name.find(".unreadable-") != std::string::npos)
+            kept[name.substr(0, name.find(".unreadable-"))] = readServerFile(up / name);
+    EXPECT_EQ(kept, (std::map<std::string, std::string>{{"12345678.Zip", brokenArchive}, {"Tevrak2.DB", brokenTable}}));
+    const QString history = QString::fromUtf8(readBytes(local("c:\\LOAD\\transfer.log")));
+    EXPECT_TRUE(history.contains("kept as Tevrak2.DB.unreadable-")) << history.toStdString();
 }
 
 TEST_F(TransferJobTest, FailedTransferKeepsEverythingAndTheNextOneSendsBothRuns)
