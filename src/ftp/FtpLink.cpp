@@ -631,7 +631,7 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
             pace.Moved(read);
         }
         if (dataLink_->Encrypted())
-            dataLink_->SendCloseNotify(); // only a whole upload ends with the alert
+            dataLink_->CloseTlsStream(); // only a whole upload ends with the alert
     } catch (...) {
         CloseDataChannel();
         throw;

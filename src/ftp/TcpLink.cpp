@@ -188,11 +188,11 @@ void TTcpLink::StartTls(TTlsContext& context, const std::string& host, TTlsRole 
     resumed_ = tls_->Resumed();
 }
 
-void TTcpLink::SendCloseNotify()
+void TTcpLink::CloseTlsStream()
 {
     CheckOpenForWrite();
     if (tls_)
-        tls_->SendCloseNotify(ReadTimeout);
+        tls_->CloseStream(ReadTimeout);
 }
 
 size_t TTcpLink::BufferedBytes() const

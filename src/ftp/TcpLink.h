@@ -83,8 +83,9 @@ public:
     // same bounds. Bytes the server sent before the handshake came in the
     // clear after it agreed to encrypt: they are refused (EFtpTlsError).
     void StartTls(TTlsContext& context, const std::string& host, TTlsRole role);
-    // Sends TLS's close_notify alert: the end of an encrypted upload.
-    void SendCloseNotify();
+    // Ends an encrypted stream in order: our close_notify alert, then the
+    // server's end (the close of an encrypted upload; see TTlsSession::CloseStream).
+    void CloseTlsStream();
     bool Encrypted() const { return encrypted_; }
     // The server resumed the offered TLS session.
     bool TlsResumed() const { return resumed_; }

@@ -56,8 +56,8 @@ TTlsContext::TTlsContext(const std::string& certificateFile)
 
 TTlsContext::~TTlsContext()
 {
-    if (controlSession_)
-        SSL_SESSION_free(controlSession_);
+    if (latestSession_)
+        SSL_SESSION_free(latestSession_);
     SSL_CTX_free(ctx_);
 }
 
@@ -66,15 +66,29 @@ void TTlsContext::KeepSessionsOf(ssl_st* connection)
     SSL_set_ex_data(connection, sessionOwnerIndex(), this);
 }
 
+void TTlsContext::OfferSessionTo(ssl_st* connection) const
+{
+    if (!latestSession_)
+        return;
+    SSL_SESSION* copy = SSL_SESSION_dup(latestSession_);
+    if (!copy)
+        return; // a full handshake; a server that insists on resumption says so
+    SSL_set_session(connection, copy);
+    SSL_SESSION_free(copy); // the connection holds its own reference
+}
+
 int TTlsContext::OnNewSession(ssl_st* connection, ssl_session_st* session)
 {
+    // A copy is kept: the connection's own session object is retired by
+    // OpenSSL when the connection ends without our close_notify.
     auto* owner = static_cast<TTlsContext*>(SSL_get_ex_data(connection, sessionOwnerIndex()));
-    if (!owner || !SSL_SESSION_is_resumable(session))
-        return 0; // a data connection's session, or one that cannot be resumed: not kept
-    if (owner->controlSession_)
-        SSL_SESSION_free(owner->controlSession_);
-    owner->controlSession_ = session; // returning 1 hands us the reference
-    return 1;
+    SSL_SESSION* copy = owner && SSL_SESSION_is_resumable(session) ? SSL_SESSION_dup(session) : nullptr;
+    if (copy) {
+        if (owner->latestSession_)
+            SSL_SESSION_free(owner->latestSession_);
+        owner->latestSession_ = copy;
+    }
+    return 0; // the connection keeps its reference to session
 }
 
 } // namespace tevrak

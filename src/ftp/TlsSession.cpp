@@ -158,8 +158,7 @@ TTlsSession::TTlsSession(TTlsContext& context, int socketHandle, const std::stri
         throw EFtpTlsError("TLS cannot check the name \"" + FtpDisplayText(host) + "\".");
     }
     SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    if (role == TTlsRole::Control)
-        context.KeepSessionsOf(ssl_);
+    context.KeepSessionsOf(ssl_);
 }
 
 TTlsSession::~TTlsSession()
@@ -177,8 +176,8 @@ bool TTlsSession::AwaitRetry(int error, int timeout)
 
 void TTlsSession::Handshake(int timeout)
 {
-    if (role_ == TTlsRole::Data && context_.ControlSession())
-        SSL_set_session(ssl_, context_.ControlSession());
+    if (role_ == TTlsRole::Data)
+        context_.OfferSessionTo(ssl_);
     const auto start = Clock::now();
     for (;;) {
         ERR_clear_error();
@@ -267,7 +266,7 @@ void TTlsSession::Write(const char* data, size_t size, int timeout)
     }
 }
 
-void TTlsSession::SendCloseNotify(int timeout)
+void TTlsSession::CloseStream(int timeout)
 {
     if (end_ == TEnd::CutOff)
         return;
@@ -275,7 +274,7 @@ void TTlsSession::SendCloseNotify(int timeout)
         ERR_clear_error();
         const int result = SSL_shutdown(ssl_);
         if (result >= 0)
-            return; // sent; the server's alert is not waited for
+            break;
         const int error = SSL_get_error(ssl_, result);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
             if (!AwaitRetry(error, timeout > 0 ? timeout : 0))
@@ -283,6 +282,10 @@ void TTlsSession::SendCloseNotify(int timeout)
             continue;
         }
         throw EFtpTlsError("The encrypted connection could not be closed: " + lastOpenSslError());
+    }
+    ::shutdown(fd_, SHUT_WR);
+    char discarded[4096];
+    while (Read(discarded, sizeof discarded, timeout) > 0) {
     }
 }
 

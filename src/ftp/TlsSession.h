@@ -7,9 +7,9 @@
 
 namespace tevrak {
 
-// What a TLS connection is to the FTP login. The control connection's sessions
-// are kept; a data connection offers the latest of them to be resumed (servers
-// such as vsftpd refuse a data connection that does not resume it).
+// What a TLS connection is to the FTP login. A data connection offers the
+// control connection's session to be resumed (servers such as vsftpd refuse a
+// data connection that does not resume it).
 enum class TTlsRole { Control, Data };
 
 // TLS, client side, over one connected socket (made non-blocking for it).
@@ -40,8 +40,12 @@ public:
     TEnd End() const { return end_; }
     // Sends every byte; each wait for room is bounded by timeout (EFtpWriteTimeout).
     void Write(const char* data, size_t size, int timeout);
-    // Sends the close_notify alert (without waiting for the server's).
-    void SendCloseNotify(int timeout);
+    // Sends the close_notify alert, then waits at most timeout for the
+    // server's end of the stream (its alert, or a TCP close), discarding what
+    // comes first (such as TLS 1.3 session tickets): a socket closed with
+    // unread input is reset, and the reset can destroy the end of an upload
+    // that the server has received but not yet read.
+    void CloseStream(int timeout);
     // Bytes already decrypted and waiting to be read.
     size_t Pending() const;
 
