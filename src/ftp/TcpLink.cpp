@@ -238,7 +238,11 @@ void TTcpLink::WriteBytes(const char* data, size_t size)
 {
     CheckOpenForWrite();
     if (tls_) {
-        tls_->Write(data, size, ReadTimeout);
+        try {
+            tls_->Write(data, size, ReadTimeout);
+        } catch (const EFtpSocketError& failed) {
+            RaiseSocketError(failed.ErrorNumber()); // a peer gone away, as on the plain path
+        }
         return;
     }
     const int flags = MSG_NOSIGNAL | (ReadTimeout > 0 ? MSG_DONTWAIT : 0);

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <openssl/bio.h>
 #include <openssl/err.h>

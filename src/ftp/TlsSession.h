@@ -26,7 +26,9 @@ public:
     TTlsSession(const TTlsSession&) = delete;
     TTlsSession& operator=(const TTlsSession&) = delete;
 
-    // The handshake, bounded as a whole by timeout.
+    // The handshake, bounded as a whole by timeout; a data connection offers
+    // the context's session for the server to resume. A certificate that fails
+    // the check raises EFtpCertificateError.
     void Handshake(int timeout);
     // True when the server resumed the offered session.
     bool Resumed() const;
