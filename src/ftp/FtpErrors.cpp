@@ -132,4 +132,10 @@ EFtpBadPassiveReply::EFtpBadPassiveReply(const TServerReply& reply)
 {
 }
 
+EFtpTlsRequired::EFtpTlsRequired(const std::string& command, const TServerReply& reply)
+    : EFtpError("The server does not offer encryption (" + command + " answered " + reply.TextCode + " " +
+                FtpDisplayText(TServerReply::Trim(reply.JoinedText())) + ").")
+{
+}
+
 } // namespace tevrak

@@ -133,6 +133,42 @@ public:
     explicit EFtpIncompleteTransfer(const std::string& what) : EFtpError(what) {}
 };
 
+// A TLS failure: the handshake, a broken encrypted stream, or a trusted
+// certificates file that cannot be read. The connection is closed; there is
+// never a fall-back to plain text.
+class EFtpTlsError : public EFtpError {
+public:
+    explicit EFtpTlsError(const std::string& what) : EFtpError(what) {}
+};
+
+// Why the server's certificate was refused.
+enum class TCertificateProblem {
+    Untrusted, // from an unknown authority, or self-signed
+    Expired,   // expired, or not yet valid
+    WrongName, // for another host name or address than the one dialled
+    Other,
+};
+
+// The server's certificate failed the check; nothing was sent after AUTH TLS.
+// The message says why in plain words.
+class EFtpCertificateError : public EFtpTlsError {
+public:
+    EFtpCertificateError(TCertificateProblem reason, const std::string& what) : EFtpTlsError(what), reason_(reason)
+    {
+    }
+    TCertificateProblem Reason() const { return reason_; }
+
+private:
+    TCertificateProblem reason_;
+};
+
+// Encryption was required but the server refused AUTH TLS (nothing more was
+// sent: no USER), or refused to encrypt the data connections (PROT P).
+class EFtpTlsRequired : public EFtpError {
+public:
+    EFtpTlsRequired(const std::string& command, const TServerReply& reply);
+};
+
 // A passive-mode reply (227/229) whose address cannot be understood.
 class EFtpBadPassiveReply : public EFtpError {
 public:

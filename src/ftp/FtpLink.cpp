@@ -203,10 +203,14 @@ void TFtpLink::OpenControl(bool login, int timeout)
         Connect(timeout);
         ReadReply({220});
         greeting_ = LastReply();
+        if (Tls != TTlsMode::Off)
+            SecureControl();
         if (login) {
             if (SendCommand("USER " + Username, {230, 331}) == 331)
                 SendCommand("PASS " + Password, {230});
             loginReply_ = LastReply();
+            if (Encrypted())
+                ProtectDataConnections();
             SendCommand("TYPE I", {200});
             const int code = SendCommand("SYST", {200, 215, 500});
             if (code == 500)
@@ -224,6 +228,38 @@ void TFtpLink::CloseControl()
 {
     CloseDataChannel();
     Close();
+    tlsContext_.reset();
+}
+
+void TFtpLink::SecureControl()
+{
+    // Prepared first: trusted certificates that cannot be read fail before
+    // anything is sent.
+    auto context = std::make_unique<TTlsContext>(CertificateFile);
+    const int code = SendCommand("AUTH TLS");
+    if (code == 234) {
+        tlsContext_ = std::move(context);
+        StartTls(*tlsContext_, Host, TTlsRole::Control);
+        return;
+    }
+    if (code < 400 || code > 599)
+        throw EFtpReplyError(LastReply());
+    if (Tls == TTlsMode::Required)
+        throw EFtpTlsRequired("AUTH TLS", LastReply());
+    // Not offered: the plain protocol, as with TTlsMode::Off.
+}
+
+void TFtpLink::ProtectDataConnections()
+{
+    for (const std::string command : {"PBSZ 0", "PROT P"})
+        if (SendCommand(command) != 200)
+            throw EFtpTlsRequired(command, LastReply());
+}
+
+void TFtpLink::SecureDataConnection()
+{
+    if (Encrypted())
+        dataLink_->StartTls(*tlsContext_, Host, TTlsRole::Data);
 }
 
 void TFtpLink::ChangeDirectory(const std::string& path)
@@ -393,6 +429,7 @@ TFtpLink::TArrival TFtpLink::AwaitDataConnection(bool upload)
 {
     if (Passive) {
         dataLink_ = passiveLink_.get();
+        SecureDataConnection();
         return TArrival::Connected;
     }
     // A reply that came in with the preliminary one already sits in the input
@@ -422,6 +459,7 @@ TFtpLink::TArrival TFtpLink::AwaitDataConnection(bool upload)
     }
     dataLink_ = &listener_->Connection();
     dataLink_->ReadTimeout = ReadTimeout;
+    SecureDataConnection();
     return TArrival::Connected;
 }
 
@@ -495,6 +533,7 @@ void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, st
 {
     bool answered = false;
     bool overLimit = false;
+    bool cutOff = false;
     std::optional<std::uint64_t> announced;
     std::uint64_t done = 0;
     RequireSendable(command);
@@ -512,8 +551,10 @@ void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, st
             TPaceWatch pace(LowSpeedLimit, LowSpeedTime);
             for (;;) {
                 const size_t received = dataLink_->ReceiveBlock(block, size);
-                if (received == 0)
+                if (received == 0) {
+                    cutOff = dataLink_->CutOff();
                     break;
+                }
                 if (delivery == TDelivery::Whole && MaxRetrieveBytes > 0 &&
                     restartAt + done + received > MaxRetrieveBytes) {
                     overLimit = true;
@@ -540,6 +581,18 @@ void TFtpLink::TransferIn(const std::string& command, TDataSink& destination, st
         }
         throw EFtpDownloadTooLarge("The file is larger than the limit of " + std::to_string(MaxRetrieveBytes) +
                            " bytes for a download.");
+    }
+    if (cutOff) {
+        // An encrypted stream that ends without the alert may have been cut
+        // anywhere, whatever the server reports; listings too, since a name
+        // missing from one would be taken for a file the server lacks.
+        try {
+            ReadCompletion();
+        } catch (const EFtpReplyError&) {
+        }
+        throw EFtpIncompleteTransfer("The data connection ended after " + std::to_string(done) +
+                                     " bytes without the server's TLS closing alert (close_notify): the "
+                                     "transfer may have been cut off.");
     }
     const bool completed = answered || ReadCompletion();
     if (delivery == TDelivery::AsReported)
@@ -577,6 +630,8 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
             Report(true, done, total);
             pace.Moved(read);
         }
+        if (dataLink_->Encrypted())
+            dataLink_->CloseTlsStream(); // only a whole upload ends with the alert
     } catch (...) {
         CloseDataChannel();
         throw;

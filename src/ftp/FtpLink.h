@@ -10,12 +10,18 @@
 #include "ftp/DataListener.h"
 #include "ftp/DataStream.h"
 #include "ftp/TcpLink.h"
+#include "ftp/TlsContext.h"
 
 namespace tevrak {
 
 enum TTransferType { ftBinary };
 
 enum TProxyType { fpcmNone };
+
+// Explicit FTP over TLS (AUTH TLS). Off: plain FTP. IfOffered: encrypted when
+// the server agrees, plain text when it refuses. Required: a server that
+// refuses fails the connection (EFtpTlsRequired) before USER is sent.
+enum class TTlsMode { Off, IfOffered, Required };
 
 struct TProxySettings {
     TProxyType ProxyType = fpcmNone; // the only kind: a direct connection
@@ -48,6 +54,24 @@ public:
     // connect to the server (EPSV where it offers it, otherwise PASV).
     bool Passive = false;
     TProxySettings ProxySettings;
+    // With IfOffered or Required, AUTH TLS follows the greeting. 234: the
+    // control connection is encrypted, and after the login PBSZ 0 and PROT P
+    // make every data connection (either mode, either direction) encrypted
+    // too, resuming the control connection's TLS session. 4xx/5xx: plain
+    // text (IfOffered) or EFtpTlsRequired (Required). Once AUTH TLS is
+    // accepted there is no plain text any more: every TLS failure
+    // (EFtpTlsError) ends the connection. The server's certificate must chain
+    // to the system's trusted certificates or to one in CertificateFile, be
+    // valid today and be for Host (a name, or an address checked against the
+    // certificate's IP entries); otherwise EFtpCertificateError, whose
+    // Reason() says why, and nothing is sent after AUTH TLS. TLS 1.2 at least.
+    // An encrypted download (or listing) counts as whole only when its data
+    // connection ended with the server's close_notify alert; ended otherwise
+    // it is EFtpIncompleteTransfer. An upload ends with our close_notify.
+    TTlsMode Tls = TTlsMode::Off;
+    // A PEM file of certificates trusted in addition to the system's: the
+    // insurer's CA, or its server's own certificate. Empty: the system's only.
+    std::string CertificateFile;
     // Limit in milliseconds on the wait for a data connection (the server's
     // connection in active mode, ours to the server in passive mode).
     int DataConnectTimeout = 60000;
@@ -118,9 +142,13 @@ private:
     enum class TArrival { Connected, AnsweredWithoutData };
 
     static void RequireSendable(const std::string& command);
+    void SecureControl();
+    void ProtectDataConnections();
     void OpenDataChannel();
     void OpenPassiveConnection();
     TArrival AwaitDataConnection(bool upload);
+    // TLS on the data connection just made, when the control connection has it.
+    void SecureDataConnection();
     void CloseDataChannel();
     // Reads the completion reply; false when the server reported the
     // transfer aborted (426/450, then 226/225; the first reply in lastAbort_).
@@ -133,6 +161,7 @@ private:
     std::string systemDescription_;
     bool epsvRefused_ = false;
     TServerReply lastAbort_;
+    std::unique_ptr<TTlsContext> tlsContext_;
     std::unique_ptr<TDataListener> listener_;
     std::unique_ptr<TTcpLink> passiveLink_;
     TTcpLink* dataLink_ = nullptr;

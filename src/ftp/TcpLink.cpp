@@ -96,6 +96,7 @@ void TTcpLink::Connect(int timeout)
     begin_ = end_ = 0;
     peerClosed_ = false;
     state_ = State::None;
+    encrypted_ = resumed_ = cutOff_ = false;
 
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -136,6 +137,7 @@ void TTcpLink::Attach(int socketHandle)
         throw EFtpAlreadyConnected();
     begin_ = end_ = 0;
     peerClosed_ = false;
+    encrypted_ = resumed_ = cutOff_ = false;
     fd_ = socketHandle;
     state_ = State::Open;
     if (!UseNagle) {
@@ -146,6 +148,8 @@ void TTcpLink::Attach(int socketHandle)
 
 void TTcpLink::Close()
 {
+    tls_.reset();
+    encrypted_ = resumed_ = cutOff_ = false;
     if (fd_ >= 0) {
         ::shutdown(fd_, SHUT_WR);
         ::close(fd_);
@@ -157,11 +161,43 @@ void TTcpLink::Close()
 
 void TTcpLink::DropSocket()
 {
+    tls_.reset();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
     state_ = State::Dropped;
+}
+
+void TTcpLink::PeerEnded()
+{
+    if (tls_)
+        cutOff_ = tls_->End() == TTlsSession::TEnd::CutOff;
+    peerClosed_ = true;
+    DropSocket();
+}
+
+void TTcpLink::StartTls(TTlsContext& context, const std::string& host, TTlsRole role)
+{
+    CheckOpenForWrite();
+    if (begin_ != end_)
+        throw EFtpTlsError("The server sent unencrypted data after agreeing to encrypt the connection.");
+    tls_ = std::make_unique<TTlsSession>(context, fd_, host, role);
+    encrypted_ = true;
+    tls_->Handshake(ReadTimeout);
+    resumed_ = tls_->Resumed();
+}
+
+void TTcpLink::CloseTlsStream()
+{
+    CheckOpenForWrite();
+    if (tls_)
+        tls_->CloseStream(ReadTimeout);
+}
+
+size_t TTcpLink::BufferedBytes() const
+{
+    return end_ - begin_ + (tls_ ? tls_->Pending() : 0);
 }
 
 void TTcpLink::RaiseSocketError(int error)
@@ -201,6 +237,14 @@ void TTcpLink::WriteLine(const std::string& text)
 void TTcpLink::WriteBytes(const char* data, size_t size)
 {
     CheckOpenForWrite();
+    if (tls_) {
+        try {
+            tls_->Write(data, size, ReadTimeout);
+        } catch (const EFtpSocketError& failed) {
+            RaiseSocketError(failed.ErrorNumber()); // a peer gone away, as on the plain path
+        }
+        return;
+    }
     const int flags = MSG_NOSIGNAL | (ReadTimeout > 0 ? MSG_DONTWAIT : 0);
     while (size > 0) {
         const ssize_t sent = ::send(fd_, data, size, flags);
@@ -268,12 +312,31 @@ bool TTcpLink::Fill(int timeout, bool raiseOnTimeout)
             throw EFtpClosed();
         return false;
     }
+    const size_t block = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 32768;
+    if (tls_) {
+        Reserve(block);
+        size_t received = 0;
+        try {
+            received = tls_->Read(buffer_.get() + end_, block, timeout >= 0 ? timeout : ReadTimeout);
+        } catch (const EFtpReadTimeout&) {
+            if (raiseOnTimeout)
+                throw;
+            return false;
+        }
+        if (received > 0) {
+            end_ += received;
+            return true;
+        }
+        PeerEnded();
+        if (begin_ == end_)
+            throw EFtpClosed();
+        return false;
+    }
     if (!WaitReadable(timeout)) {
         if (raiseOnTimeout)
             throw EFtpReadTimeout();
         return false;
     }
-    const size_t block = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 32768;
     Reserve(block);
     for (;;) {
         const ssize_t received = ::recv(fd_, buffer_.get() + end_, block, 0);
@@ -400,9 +463,15 @@ size_t TTcpLink::ReceiveBlock(char* data, size_t size)
     }
     if (peerClosed_ || fd_ < 0)
         return 0;
+    const size_t block = std::min(size, static_cast<size_t>(RecvBufferSize > 0 ? RecvBufferSize : 32768));
+    if (tls_) {
+        const size_t received = tls_->Read(data, block, ReadTimeout);
+        if (received == 0)
+            PeerEnded();
+        return received;
+    }
     if (!WaitReadable(-1))
         throw EFtpReadTimeout();
-    const size_t block = std::min(size, static_cast<size_t>(RecvBufferSize > 0 ? RecvBufferSize : 32768));
     for (;;) {
         const ssize_t received = ::recv(fd_, data, block, 0);
         if (received > 0)

@@ -12,6 +12,7 @@
 #include "ftp/FtpErrors.h"
 #include "ftp/ServerReply.h"
 #include "ftp/SocketLayer.h"
+#include "ftp/TlsSession.h"
 
 namespace tevrak {
 
@@ -76,12 +77,29 @@ public:
     // Takes over an already connected socket (the accepted data connection).
     void Attach(int socketHandle);
 
+    // Starts TLS, client side, on the open connection: the handshake (bounded
+    // as a whole by ReadTimeout) and the check of the server's certificate
+    // against host. From then on every read and write is encrypted, with the
+    // same bounds. Bytes the server sent before the handshake came in the
+    // clear after it agreed to encrypt: they are refused (EFtpTlsError).
+    void StartTls(TTlsContext& context, const std::string& host, TTlsRole role);
+    // Ends an encrypted stream in order: our close_notify alert, then the
+    // server's end (the close of an encrypted upload; see TTlsSession::CloseStream).
+    void CloseTlsStream();
+    bool Encrypted() const { return encrypted_; }
+    // The server resumed the offered TLS session.
+    bool TlsResumed() const { return resumed_; }
+    // The encrypted stream ended without the close_notify alert (a plain TCP
+    // close or reset): whatever came before may be cut off.
+    bool CutOff() const { return cutOff_; }
+
     bool Connected() const { return state_ == State::Open; }
     // True when the peer closed the connection (or the socket failed) and the
     // connection was not closed by Close() since.
     bool ClosedByPeer() const { return peerClosed_; }
     int Handle() const { return fd_; }
-    size_t BufferedBytes() const { return end_ - begin_; }
+    // Input received and not yet read (decrypted input included).
+    size_t BufferedBytes() const;
     size_t BufferCapacity() const { return capacity_; }
     const TServerReply& LastReply() const { return lastReply_; }
 
@@ -109,6 +127,8 @@ private:
     void Consume(size_t count);
     void Reserve(size_t room);
     void DropSocket();
+    // The end of the stream as a receive saw it: the peer closed it.
+    void PeerEnded();
     std::string NextReplyLine(const std::optional<std::chrono::steady_clock::time_point>& deadline);
 
     TSocketLayer layer_;
@@ -120,6 +140,10 @@ private:
     size_t begin_ = 0;
     size_t end_ = 0;
     TServerReply lastReply_;
+    std::unique_ptr<TTlsSession> tls_;
+    bool encrypted_ = false;
+    bool resumed_ = false;
+    bool cutOff_ = false;
 };
 
 } // namespace tevrak
