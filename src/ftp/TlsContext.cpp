@@ -17,6 +17,9 @@ int sessionOwnerIndex()
     return index;
 }
 
+
+} // namespace
+
 std::string lastOpenSslError()
 {
     const unsigned long code = ERR_get_error();
@@ -27,8 +30,6 @@ std::string lastOpenSslError()
     ERR_error_string_n(code, text, sizeof text);
     return text;
 }
-
-} // namespace
 
 TTlsContext::TTlsContext(const std::string& certificateFile)
 {

@@ -45,4 +45,8 @@ private:
     ssl_session_st* latestSession_ = nullptr;
 };
 
+// The OpenSSL error queue's oldest entry in words ("no details" when empty);
+// the queue is emptied.
+std::string lastOpenSslError();
+
 } // namespace tevrak

@@ -20,17 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string lastOpenSslError()
-{
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0)
-        return "no details";
-    char text[256];
-    ERR_error_string_n(code, text, sizeof text);
-    return text;
-}
-
 // A socket BIO whose sends never raise SIGPIPE (OpenSSL's own writes with
 // write(2)) and never block: OpenSSL asks again after our poll.
 int socketOf(BIO* bio)

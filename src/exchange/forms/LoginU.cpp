@@ -18,14 +18,14 @@ TLogin::TLogin(const QString& garageName, exchange::ExchangeForms& forms, QWidge
     Label1 = new QLabel(QStringLiteral("ชื่อผู้ใช้"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(16, 16, 80, 22);
-    Edit1 = new QLineEdit(QStringLiteral("online"), this);
+    Edit1 = new QLineEdit(m_session.Username, this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(100, 16, 180, 24);
 
     Label2 = new QLabel(QStringLiteral("รหัสผ่าน"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(16, 50, 80, 22);
-    Edit2 = new QLineEdit(QStringLiteral("tuvorplex"), this);
+    Edit2 = new QLineEdit(m_session.Password, this);
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Edit2->setGeometry(100, 50, 180, 24);
     Edit2->setEchoMode(QLineEdit::Password);

@@ -84,6 +84,14 @@ ExchangeSession::ExchangeSession(QString garageName, ExchangeFolders folders)
     m_link.Host = address.host.toStdString();
     m_link.Port = address.port;
     m_addressProblem = address.problem;
+    const platform::ServerSecurity security = platform::serverSecurity();
+    Username = security.user;
+    Password = security.password;
+    m_link.Tls = security.encryption == platform::Encryption::Required    ? TTlsMode::Required
+                 : security.encryption == platform::Encryption::IfOffered ? TTlsMode::IfOffered
+                                                                          : TTlsMode::Off;
+    m_link.CertificateFile = QFile::encodeName(security.certificateFile).toStdString();
+    m_securityProblem = security.problem;
     m_link.Passive = false;
     m_link.TransferType = ftBinary;
     m_link.OnProgress = [this](const TTransferProgress&) { observer().keepAlive(); };
@@ -183,9 +191,9 @@ void ExchangeSession::fileFailed(const QString& name, const std::exception& erro
 
 void ExchangeSession::connect()
 {
-    if (!m_addressProblem.isEmpty()) {
-        m_step = QStringLiteral("Reading the server's address");
-        throw Error(m_addressProblem);
+    if (!m_addressProblem.isEmpty() || !m_securityProblem.isEmpty()) {
+        m_step = QStringLiteral("Reading the server's settings");
+        throw Error(m_addressProblem.isEmpty() ? m_securityProblem : m_addressProblem);
     }
     m_step = QStringLiteral("Connecting to the insurer's server %1:%2")
                  .arg(QString::fromStdString(m_link.Host))

@@ -69,8 +69,10 @@ public:
     // The FTP client; its Host and Port start as the insurer's server.
     TFtpLink& link() { return m_link; }
 
-    QString Username = QStringLiteral("online");
-    QString Password = QStringLiteral("tuvorplex");
+    // The login: the workstation's settings (platform::serverSecurity), the
+    // built-in one by default; the session form puts its fields here.
+    QString Username;
+    QString Password;
     // Bound in milliseconds on every wait for the server (reply, data, connect):
     // a server that stops answering ends the exchange instead of hanging it.
     int ReadTimeout = 60000;
@@ -125,6 +127,7 @@ private:
     QString m_failure;
     QStringList m_fileFailures;
     QString m_addressProblem;
+    QString m_securityProblem;
     QString m_dayFolder;
 };
 

@@ -36,8 +36,34 @@ QString socketFailure(const EFtpSocketError& failed)
     }
 }
 
+// A refused certificate in Thai, with the client's own words under it.
+QString certificateRefusal(const EFtpCertificateError& refused)
+{
+    QString why;
+    switch (refused.Reason()) {
+    case TCertificateProblem::Untrusted:
+        why = QStringLiteral("ใบรับรองของเซิร์ฟเวอร์ไม่ได้ออกโดยผู้ออกใบรับรองที่เครื่องนี้เชื่อถือ");
+        break;
+    case TCertificateProblem::Expired:
+        why = QStringLiteral("ใบรับรองของเซิร์ฟเวอร์หมดอายุแล้ว หรือยังไม่ถึงวันเริ่มใช้");
+        break;
+    case TCertificateProblem::WrongName:
+        why = QStringLiteral("ใบรับรองของเซิร์ฟเวอร์เป็นของชื่ออื่น ไม่ใช่เซิร์ฟเวอร์ที่ติดต่อ");
+        break;
+    case TCertificateProblem::Other:
+        why = QStringLiteral("ตรวจสอบใบรับรองของเซิร์ฟเวอร์ไม่ผ่าน");
+        break;
+    }
+    return why + QStringLiteral(": ไม่ได้ส่งข้อมูลใด ๆ (") + text(refused.what()) + QLatin1Char(')');
+}
+
 QString cause(const std::exception& error, int readTimeoutMs)
 {
+    if (const auto* refused = dynamic_cast<const EFtpCertificateError*>(&error))
+        return certificateRefusal(*refused);
+    if (dynamic_cast<const EFtpTlsRequired*>(&error))
+        return QStringLiteral("เซิร์ฟเวอร์ไม่รับการเข้ารหัส (Encryption=Required): ไม่ได้ส่งชื่อผู้ใช้และข้อมูลใด ๆ (") +
+               text(error.what()) + QLatin1Char(')');
     if (const auto* refused = dynamic_cast<const EFtpReplyError*>(&error))
         return serverReply(*refused);
     if (const auto* failed = dynamic_cast<const EFtpSocketError*>(&error))

@@ -2,9 +2,11 @@
 
 #include "platform/core/Registry.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
 #include <optional>
+#include <sys/stat.h>
 
 namespace tevrak::platform {
 
@@ -61,6 +63,75 @@ ServerAddress serverAddress()
         return address;
     }
     return {builtInFtpHost, builtInFtpPort, QStringLiteral("the built-in address"), {}};
+}
+
+namespace {
+
+std::optional<Encryption> encryptionNamed(const QString& text)
+{
+    if (text.compare(QLatin1String("Required"), Qt::CaseInsensitive) == 0)
+        return Encryption::Required;
+    if (text.compare(QLatin1String("IfOffered"), Qt::CaseInsensitive) == 0)
+        return Encryption::IfOffered;
+    if (text.compare(QLatin1String("Off"), Qt::CaseInsensitive) == 0)
+        return Encryption::Off;
+    return std::nullopt;
+}
+
+// Whether anyone but the file's owner may read it.
+bool othersCanRead(const QString& file)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(file).constData(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH));
+}
+
+} // namespace
+
+ServerSecurity serverSecurity()
+{
+    ServerSecurity security;
+    bool encryptionSet = false;
+    const QString fromEnvironment = qEnvironmentVariable("TEVRAK_FTP_ENCRYPTION").trimmed();
+    if (!fromEnvironment.isEmpty()) {
+        encryptionSet = true;
+        if (const auto mode = encryptionNamed(fromEnvironment))
+            security.encryption = *mode;
+        else
+            security.problem = QStringLiteral("ค่า TEVRAK_FTP_ENCRYPTION ต้องเป็น Required, IfOffered หรือ Off: \"%1\"")
+                                   .arg(fromEnvironment);
+    }
+    bool certificateSet = false, loginSet = false;
+    for (const QString& file : {registry::registryFile(), registry::systemRegistryFile()}) {
+        if (file.isEmpty())
+            continue;
+        const QSettings settings(file, QSettings::IniFormat);
+        const auto value = [&](const char* key) {
+            return settings.value(serverGroup + QLatin1Char('/') + QLatin1String(key)).toString().trimmed();
+        };
+        if (!encryptionSet && !value("Encryption").isEmpty()) {
+            encryptionSet = true;
+            if (const auto mode = encryptionNamed(value("Encryption")))
+                security.encryption = *mode;
+            else if (security.problem.isEmpty())
+                security.problem = QStringLiteral("ค่า Server/Encryption ใน %1 ต้องเป็น Required, IfOffered หรือ Off: \"%2\"")
+                                       .arg(file, value("Encryption"));
+        }
+        if (!certificateSet && !value("CertificateFile").isEmpty()) {
+            certificateSet = true;
+            security.certificateFile = value("CertificateFile");
+        }
+        if (!loginSet && (!value("User").isEmpty() || !value("Password").isEmpty())) {
+            loginSet = true;
+            security.user = value("User").isEmpty() ? builtInFtpUser : value("User");
+            security.password = settings.value(serverGroup + QStringLiteral("/Password")).toString();
+            if (!value("Password").isEmpty() && file == registry::registryFile() && othersCanRead(file) &&
+                security.problem.isEmpty())
+                security.problem = QStringLiteral("ไฟล์ %1 มีรหัสผ่านแต่ผู้อื่นอ่านได้: ไม่ใช้รหัสผ่านนี้ "
+                                                  "(ให้เจ้าของอ่านได้ผู้เดียว: chmod 600 %1)")
+                                       .arg(file);
+        }
+    }
+    return security;
 }
 
 QString ftpHost()

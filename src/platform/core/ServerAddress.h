@@ -31,6 +31,32 @@ struct ServerAddress {
 };
 
 ServerAddress serverAddress();
+
+// How the line to the server is protected, and the login:
+//   Encryption  Required (FTP over TLS or nothing: no user name is sent in
+//               clear), IfOffered (the default: TLS when the server accepts
+//               it, and then never plain text again), Off (plain FTP);
+//   CertificateFile  a PEM file of the insurer's own CA or server certificate,
+//               trusted beside the system's;
+//   User, Password   the login (default the built-in one), taken together.
+// Each from the first place that sets it: TEVRAK_FTP_ENCRYPTION (for the
+// stand-in server and tests), then [Server] in the user's registry file, then
+// in the workstation's. A password in a user's file that others can read is
+// refused (`problem`), as is an unknown Encryption value.
+enum class Encryption { Off, IfOffered, Required };
+
+inline const QString builtInFtpUser = QStringLiteral("online");
+inline const QString builtInFtpPassword = QStringLiteral("tuvorplex");
+
+struct ServerSecurity {
+    Encryption encryption = Encryption::IfOffered;
+    QString certificateFile;
+    QString user = builtInFtpUser;
+    QString password = builtInFtpPassword;
+    QString problem; // why the settings cannot be used (in Thai), empty when they can
+};
+
+ServerSecurity serverSecurity();
 QString ftpHost();
 int ftpPort();
 

@@ -100,5 +100,43 @@ TEST_F(ServerAddressTest, APortThatIsNoPortIsReportedNamingThePlaceAndTheKey)
     EXPECT_EQ(ftpPort(), 990);
 }
 
+TEST_F(ServerAddressTest, EncryptionAndLoginComeFromTheFirstPlaceThatSetsThem)
+{
+    ::unsetenv("TEVRAK_FTP_ENCRYPTION");
+    ServerSecurity nothing = serverSecurity();
+    EXPECT_EQ(nothing.encryption, Encryption::IfOffered);
+    EXPECT_EQ(nothing.user, "online");
+    EXPECT_EQ(nothing.password, "tuvorplex");
+    EXPECT_EQ(nothing.problem, QString());
+
+    write(systemFile("first"),
+          "[Server]\nEncryption=Required\nCertificateFile=/etc/ssl/insurer.pem\nUser=garage7\nPassword=s3cret\n");
+    ServerSecurity workstation = serverSecurity();
+    EXPECT_EQ(workstation.encryption, Encryption::Required);
+    EXPECT_EQ(workstation.certificateFile, "/etc/ssl/insurer.pem");
+    EXPECT_EQ(workstation.user, "garage7");
+    EXPECT_EQ(workstation.password, "s3cret");
+    EXPECT_EQ(workstation.problem, QString()); // the administrator's file is not the user's
+
+    // The user's own login, readable by others: refused with the reason; user and
+    // password never mix between files.
+    write(registry::registryFile(), "[Server]\nEncryption=off\nUser=mine\nPassword=open\n");
+    QFile::setPermissions(registry::registryFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                        QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    ServerSecurity readable = serverSecurity();
+    EXPECT_EQ(readable.encryption, Encryption::Off);
+    EXPECT_EQ(readable.user, "mine");
+    EXPECT_TRUE(readable.problem.contains(registry::registryFile())) << readable.problem.toStdString();
+    EXPECT_TRUE(readable.problem.contains("chmod 600")) << readable.problem.toStdString();
+    QFile::setPermissions(registry::registryFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(serverSecurity().problem, QString());
+    EXPECT_EQ(serverSecurity().password, "open");
+
+    ::setenv("TEVRAK_FTP_ENCRYPTION", "sometimes", 1);
+    EXPECT_TRUE(serverSecurity().problem.contains("TEVRAK_FTP_ENCRYPTION"));
+    ::setenv("TEVRAK_FTP_ENCRYPTION", "Required", 1);
+    EXPECT_EQ(serverSecurity().encryption, Encryption::Required);
+}
+
 } // namespace
 } // namespace tevrak::platform

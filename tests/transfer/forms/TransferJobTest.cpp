@@ -2,6 +2,9 @@
 // the marking of sent rows; then the ways it fails.
 
 #include "transfer/forms/TransferJobFixture.h"
+#include "platform/core/Registry.h"
+
+#include <QSettings>
 
 namespace tevrak {
 namespace {
@@ -397,6 +400,86 @@ TEST_F(TransferJobTest, NothingToSendStillExchanges)
     EXPECT_TRUE(serverNames(garageFolder(root)).empty());
     EXPECT_EQ(readBytes(dayFolder() + "/notice.txt"), "notice");
     EXPECT_FALSE(QFile::exists(outboxFile("Tevrak2.DB")));
+}
+
+// The certificates of the encrypted tests, made at run time (no key in the repository).
+QString testCertificates()
+{
+    const QString folder = QString::fromStdString(temporaryBase()) + "/certificates";
+    if (!QFile::exists(folder + "/ca.pem")) {
+        QDir().mkpath(folder);
+        const ToolRun made = runTool("bash", {QStringLiteral(TEVRAK_SOURCE_DIR) + "/tests/ftp/make-test-certificates", folder});
+        EXPECT_EQ(made.exitCode, 0) << made.output.toStdString();
+    }
+    return folder;
+}
+
+QStringList commandsIn(const QString& log)
+{
+    QFile file(log);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                          : QStringList{};
+}
+
+TEST_F(TransferJobTest, AWholeTransferOverTlsAndACertificateNobodyTrustsSendsNothing)
+{
+    const QString certificates = testCertificates();
+    ::setenv("TEVRAK_FTP_ENCRYPTION", "Required", 1);
+    {
+        QSettings settings(platform::registry::registryFile(), QSettings::IniFormat);
+        settings.setValue("Server/CertificateFile", certificates + "/ca.pem"); // the insurer's own authority
+    }
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    JpegSpec options;
+    const QByteArray photo = jpegBytes(options);
+    writeBytes(outboxFile("12345678001.jpg"), photo);
+    const QByteArray document = gifBytes(noisyImage(QSize(100, 80), Qt::darkGreen, 30, 3));
+    writeBytes(outboxFile("12345678800.gif"), document);
+
+    // A server whose certificate comes from an authority nobody trusts: refused
+    // after AUTH TLS, nothing else said, everything stays for the next Transfer.
+    {
+        LocalFtpServer impostor;
+        const std::string root = freshServerRoot();
+        const QString log = QString::fromStdString(root) + "-commands.log";
+        pointAt(startServer(impostor, root,
+                            {"--tls", (certificates + "/unknown-authority.pem").toStdString(),
+                             (certificates + "/unknown-authority.key").toStdString(), "--tls-required",
+                             "--command-log", log.toStdString()}));
+        runJob();
+        ASSERT_EQ(outcomes(), QStringList{"Transfer failed"});
+        EXPECT_TRUE(failure.contains(QStringLiteral("ผู้ออกใบรับรองที่เครื่องนี้เชื่อถือ"))) << failure.toStdString();
+        EXPECT_EQ(commandsIn(log), QStringList{"AUTH TLS"});
+        EXPECT_TRUE(serverNames(garageFolder(root)).empty());
+        EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"});
+    }
+
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    const QString log = QString::fromStdString(root) + "-commands.log";
+    pointAt(startServer(server, root,
+                        {"--tls", (certificates + "/server.pem").toStdString(),
+                         (certificates + "/server.key").toStdString(), "--tls-required", "--command-log",
+                         log.toStdString()}));
+    writeServerFile(branchFolder(root) / "rates.xls", "rates for the branch");
+    // Not an empty folder: the stand-in sometimes ends an empty encrypted listing
+    // without TLS's closing alert, which the client rightly takes for a cut one.
+    writeServerFile(garageFolder(root) / "readme.txt", "the insurer's note");
+    runJob();
+    ASSERT_EQ(outcomes(), (QStringList{"Transfer failed", "Transfer Complete"})) << failure.toStdString();
+    const fs::path up = garageFolder(root);
+    EXPECT_EQ(serverNames(up), (std::vector<std::string>{"12345678.Zip", "12345678001.jpg", "Tevrak2.DB",
+                                                         "Tevrak2.PX", "readme.txt"}));
+    EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / "12345678001.jpg")), photo);
+    EXPECT_EQ(pythonZipContents(forTools(up / "12345678.Zip")), QStringList{memberLine("12345678800.gif", document)});
+    EXPECT_EQ(readBytes(dayFolder() + "/rates.xls"), "rates for the branch");
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=1"});
+    // Both connections encrypted before the login, the data protected after it.
+    const QStringList commands = commandsIn(log);
+    ASSERT_GE(commands.size(), 5);
+    EXPECT_EQ(commands.mid(0, 5), (QStringList{"AUTH TLS", "USER online", "PASS ******", "PBSZ 0", "PROT P"}));
+    EXPECT_EQ(commands.count("AUTH TLS"), 2); // the upload's connection and the download's
 }
 
 } // namespace
