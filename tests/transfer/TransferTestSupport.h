@@ -1,12 +1,14 @@
 #pragma once
 
 #include "exchange/ExchangeTestSupport.h"
+#include "platform/core/Registry.h"
 #include "records/tables/ClaimDatabase.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <cstdlib>
@@ -123,6 +125,37 @@ inline QString memberLine(const QString& name, const QByteArray& contents)
 {
     return name + QLatin1Char('\t') +
            QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Sha256).toHex());
+}
+
+// The certificates of the encrypted tests (tests/ftp/make-test-certificates:
+// ca.pem, server.pem/.key, unknown-authority.pem/.key, ...), made at run time
+// in the test process's folder, so that no key is ever kept in the repository.
+inline QString testCertificates()
+{
+    const QString folder = QString::fromStdString(temporaryBase()) + "/certificates";
+    if (!QFile::exists(folder + "/ca.pem")) {
+        QDir().mkpath(folder);
+        const ToolRun made =
+            runTool("bash", {QStringLiteral(TEVRAK_SOURCE_DIR) + "/tests/ftp/make-test-certificates", folder});
+        EXPECT_EQ(made.exitCode, 0) << made.output.toStdString();
+    }
+    return folder;
+}
+
+// The workstation's Transfers go over TLS only, trusting the test authority.
+inline void requireEncryptionTrustingTheTestAuthority()
+{
+    ::setenv("TEVRAK_FTP_ENCRYPTION", "Required", 1);
+    QSettings settings(platform::registry::registryFile(), QSettings::IniFormat);
+    settings.setValue("Server/CertificateFile", testCertificates() + "/ca.pem");
+}
+
+// The stand-in's options for TLS required with the test authority's server certificate.
+inline std::vector<std::string> encryptedServerOptions()
+{
+    const QString certificates = testCertificates();
+    return {"--tls", (certificates + "/server.pem").toStdString(), (certificates + "/server.key").toStdString(),
+            "--tls-required"};
 }
 
 } // namespace tevrak::test

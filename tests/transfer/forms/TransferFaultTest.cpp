@@ -260,25 +260,32 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!reached(moment.event) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        EXPECT_TRUE(reached(moment.event)) << "the moment never came";
+        EXPECT_TRUE(reached(moment.event)) << "the moment never came; the history says:\n"
+                                           << readBytes(local(platform::paths::transferLog)).toStdString();
+    }
+
+    // The first Transfer killed at the moment, checked, then the next one run whole.
+    void killAtTheMomentThenRunAgain()
+    {
+        prepareFirstRound();
+        const pid_t first = startTransfer();
+        waitForMoment(GetParam());
+        ::kill(first, SIGKILL);
+        waitFor(first, 10);
+        const std::string moment = checkNothingLostSoFar();
+        // For whoever reads the log: photos (- none, p part, P whole) and downloads
+        // (- none, d fetched but still on the server, D fetched and deleted).
+        std::cout << "killed " << GetParam().name << ": " << moment << std::endl;
+
+        prepareSecondRound();
+        EXPECT_EQ(waitFor(startTransfer(), 60), 0) << readServerFile(temporaryBase() + "/transfer-child.log");
+        checkEverythingArrived();
     }
 };
 
 TEST_P(KilledTransfer, RunAgainLosesNothingAndCorruptsNothing)
 {
-    prepareFirstRound();
-    const pid_t first = startTransfer();
-    waitForMoment(GetParam());
-    ::kill(first, SIGKILL);
-    waitFor(first, 10);
-    const std::string moment = checkNothingLostSoFar();
-    // For whoever reads the log: photos (- none, p part, P whole) and downloads
-    // (- none, d fetched but still on the server, D fetched and deleted).
-    std::cout << "killed " << GetParam().name << ": " << moment << std::endl;
-
-    prepareSecondRound();
-    EXPECT_EQ(waitFor(startTransfer(), 60), 0) << readServerFile(temporaryBase() + "/transfer-child.log");
-    checkEverythingArrived();
+    killAtTheMomentThenRunAgain();
 }
 
 INSTANTIATE_TEST_SUITE_P(AllAlongTheTransfer, KilledTransfer,

@@ -402,18 +402,6 @@ TEST_F(TransferJobTest, NothingToSendStillExchanges)
     EXPECT_FALSE(QFile::exists(outboxFile("Tevrak2.DB")));
 }
 
-// The certificates of the encrypted tests, made at run time (no key in the repository).
-QString testCertificates()
-{
-    const QString folder = QString::fromStdString(temporaryBase()) + "/certificates";
-    if (!QFile::exists(folder + "/ca.pem")) {
-        QDir().mkpath(folder);
-        const ToolRun made = runTool("bash", {QStringLiteral(TEVRAK_SOURCE_DIR) + "/tests/ftp/make-test-certificates", folder});
-        EXPECT_EQ(made.exitCode, 0) << made.output.toStdString();
-    }
-    return folder;
-}
-
 QStringList commandsIn(const QString& log)
 {
     QFile file(log);
@@ -424,11 +412,7 @@ QStringList commandsIn(const QString& log)
 TEST_F(TransferJobTest, AWholeTransferOverTlsAndACertificateNobodyTrustsSendsNothing)
 {
     const QString certificates = testCertificates();
-    ::setenv("TEVRAK_FTP_ENCRYPTION", "Required", 1);
-    {
-        QSettings settings(platform::registry::registryFile(), QSettings::IniFormat);
-        settings.setValue("Server/CertificateFile", certificates + "/ca.pem"); // the insurer's own authority
-    }
+    requireEncryptionTrustingTheTestAuthority(); // the insurer's own authority
     writeBranchFile(branch);
     saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
     JpegSpec options;
@@ -458,10 +442,9 @@ TEST_F(TransferJobTest, AWholeTransferOverTlsAndACertificateNobodyTrustsSendsNot
     LocalFtpServer server;
     const std::string root = freshServerRoot();
     const QString log = QString::fromStdString(root) + "-commands.log";
-    pointAt(startServer(server, root,
-                        {"--tls", (certificates + "/server.pem").toStdString(),
-                         (certificates + "/server.key").toStdString(), "--tls-required", "--command-log",
-                         log.toStdString()}));
+    std::vector<std::string> serverOptions = encryptedServerOptions();
+    serverOptions.insert(serverOptions.end(), {"--command-log", log.toStdString()});
+    pointAt(startServer(server, root, serverOptions));
     writeServerFile(branchFolder(root) / "rates.xls", "rates for the branch");
     // Not an empty folder: the stand-in sometimes ends an empty encrypted listing
     // without TLS's closing alert, which the client rightly takes for a cut one.
