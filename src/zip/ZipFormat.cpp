@@ -10,11 +10,6 @@ namespace tevrak::zipfmt {
 
 namespace {
 
-bool readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset)
-{
-    return zipio::readAllAt(fd, buffer, length, offset);
-}
-
 void putFields(unsigned char* p, const MemberFields& f)
 {
     put16(p + 0, f.flags);
@@ -121,7 +116,7 @@ bool readDirectory(int fd, std::uint64_t base, std::uint16_t entries, std::uint3
                    std::string& reason)
 {
     std::vector<unsigned char> central(centralSize);
-    if (centralSize > 0 && !readAt(fd, central.data(), central.size(), base + centralOffset)) {
+    if (centralSize > 0 && !zipio::readAllAt(fd, central.data(), central.size(), base + centralOffset)) {
         reason = "cannot read the central directory";
         return false;
     }
@@ -165,7 +160,7 @@ bool readDirectory(int fd, std::uint64_t base, std::uint16_t entries, std::uint3
         // optional data descriptor must all lie before the directory.
         unsigned char local[LocalHeaderSize];
         if (std::uint64_t(localOffset) + LocalHeaderSize > centralOffset ||
-            !readAt(fd, local, sizeof local, m.localOffset) || get32(local) != LocalSignature) {
+            !zipio::readAllAt(fd, local, sizeof local, m.localOffset) || get32(local) != LocalSignature) {
             reason = "a member's local header is missing or damaged";
             return false;
         }
@@ -174,7 +169,7 @@ bool readDirectory(int fd, std::uint64_t base, std::uint16_t entries, std::uint3
         if (checks.strict) {
             std::string localName(m.localNameLength, '\0');
             if (std::uint64_t(localOffset) + LocalHeaderSize + localName.size() > centralOffset ||
-                !readAt(fd, localName.data(), localName.size(), m.localOffset + LocalHeaderSize) ||
+                !zipio::readAllAt(fd, localName.data(), localName.size(), m.localOffset + LocalHeaderSize) ||
                 localName != m.name) {
                 reason = "member \"" + m.name + "\" has another name in its local header";
                 return false;
@@ -186,7 +181,7 @@ bool readDirectory(int fd, std::uint64_t base, std::uint16_t entries, std::uint3
             // The data descriptor: optional signature, CRC, then both sizes in
             // 4 bytes, or in 8 when the local header carries a ZIP64 field.
             std::vector<unsigned char> extra(m.localExtraLength);
-            if (!readAt(fd, extra.data(), extra.size(), m.localOffset + LocalHeaderSize + m.localNameLength)) {
+            if (!zipio::readAllAt(fd, extra.data(), extra.size(), m.localOffset + LocalHeaderSize + m.localNameLength)) {
                 reason = "a member's local header is damaged";
                 return false;
             }
@@ -199,7 +194,7 @@ bool readDirectory(int fd, std::uint64_t base, std::uint16_t entries, std::uint3
                 reason = "a member's data run into the central directory";
                 return false;
             }
-            end += (end + plain + 4 <= centralOffset && readAt(fd, sig, 4, base + end) &&
+            end += (end + plain + 4 <= centralOffset && zipio::readAllAt(fd, sig, 4, base + end) &&
                     get32(sig) == DescriptorSignature)
                        ? plain + 4
                        : plain;
@@ -266,7 +261,7 @@ bool readPart(int fd, const unsigned char* record, std::uint64_t endPos, const F
     }
     const std::uint64_t base = endPos - centralSize - centralOffset;
     unsigned char locator[4];
-    if (endPos >= base + 20 && readAt(fd, locator, 4, endPos - 20) && get32(locator) == Zip64LocatorSignature) {
+    if (endPos >= base + 20 && zipio::readAllAt(fd, locator, 4, endPos - 20) && get32(locator) == Zip64LocatorSignature) {
         reason = "a ZIP64 archive";
         return false;
     }
@@ -300,7 +295,7 @@ bool readArchive(int fd, std::uint64_t fileSize, ExistingArchive& archive, std::
     // The end record lies within the last 22 + 65535 bytes.
     const std::uint64_t tailSize = std::min<std::uint64_t>(fileSize, EndRecordSize + 0xFFFF);
     std::vector<unsigned char> tail(tailSize);
-    if (!readAt(fd, tail.data(), tail.size(), fileSize - tailSize)) {
+    if (!zipio::readAllAt(fd, tail.data(), tail.size(), fileSize - tailSize)) {
         reason = "cannot read the end of the file";
         return false;
     }
@@ -375,7 +370,7 @@ bool readJoinedArchive(int fd, std::uint64_t fileSize, const ForeignLimits& limi
         // The end record and its comment end exactly where the region ends.
         const std::uint64_t windowSize = std::min<std::uint64_t>(regionEnd, EndRecordSize + 0xFFFF);
         std::vector<unsigned char> window(windowSize);
-        if (!readAt(fd, window.data(), window.size(), regionEnd - windowSize)) {
+        if (!zipio::readAllAt(fd, window.data(), window.size(), regionEnd - windowSize)) {
             reason = where + "cannot read the file";
             return false;
         }

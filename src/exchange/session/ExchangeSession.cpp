@@ -107,7 +107,7 @@ ExchangeOutcome ExchangeSession::run()
         m_link.Username = Username.toStdString();
         m_link.Password = Password.toStdString();
         m_link.ReadTimeout = ReadTimeout;
-        m_link.DataConnectTimeout = ReadTimeout > 0 ? ReadTimeout : 60000;
+        m_link.DataConnectTimeout = readTimeoutMs();
         m_link.LowSpeedLimit = LowSpeedLimit;
         m_link.LowSpeedTime = LowSpeedTime;
         uploading = true;

@@ -77,4 +77,14 @@ std::optional<int> ClaimFileName::nextFree(const QStringList& takenNames, const 
     return std::nullopt;
 }
 
+std::optional<QString> ClaimFileName::nextFreeDocumentName(const QStringList& takenNames,
+                                                           const QString& clashingName)
+{
+    const QString claim = claimPart(clashingName);
+    const std::optional<int> sequence = nextFree(takenNames, claim, FilingCategory::Documents);
+    if (!sequence)
+        return std::nullopt;
+    return format(claim, *sequence, clashingName.mid(ClaimLength + SequenceLength));
+}
+
 } // namespace tevrak::platform

@@ -51,6 +51,10 @@ public:
     // every number of the range is taken.
     static std::optional<int> nextFree(const QStringList& takenNames, const QString& claimNumber,
                                        FilingCategory category);
+    // The name a document clashing with `clashingName` takes: the same claim
+    // and extension under the claim's next free document number among
+    // `takenNames`. Nothing when every document number is taken.
+    static std::optional<QString> nextFreeDocumentName(const QStringList& takenNames, const QString& clashingName);
 };
 
 } // namespace tevrak::platform

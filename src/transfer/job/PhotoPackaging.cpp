@@ -132,12 +132,7 @@ std::optional<QString> nextFreeDocumentName(const QString& gifName, const std::v
                         platform::listFiles(platform::paths::outbox + QStringLiteral("\\*.*"));
     for (const ListedMember& member : members)
         taken << QString::fromStdString(member.name);
-    const std::optional<int> sequence =
-        ClaimFileName::nextFree(taken, claim, platform::FilingCategory::Documents);
-    if (!sequence)
-        return std::nullopt;
-    const QString extension = gifName.mid(ClaimFileName::ClaimLength + ClaimFileName::SequenceLength);
-    return ClaimFileName::format(claim, *sequence, extension);
+    return ClaimFileName::nextFreeDocumentName(taken, gifName);
 }
 
 // One document through the packing.

@@ -32,14 +32,9 @@ std::string nextFreeDocumentName(const std::set<std::string>& takenNames, const 
     QStringList taken;
     for (const std::string& name : takenNames)
         taken << QString::fromLatin1(name);
-    const QString clashing = QString::fromLatin1(clashingName);
-    const QString claim = platform::ClaimFileName::claimPart(clashing);
-    const std::optional<int> sequence =
-        platform::ClaimFileName::nextFree(taken, claim, platform::FilingCategory::Documents);
-    if (!sequence)
-        return {};
-    const QString extension = clashing.mid(platform::ClaimFileName::ClaimLength + platform::ClaimFileName::SequenceLength);
-    return platform::ClaimFileName::format(claim, *sequence, extension).toStdString();
+    const std::optional<QString> name =
+        platform::ClaimFileName::nextFreeDocumentName(taken, QString::fromLatin1(clashingName));
+    return name ? name->toStdString() : std::string();
 }
 
 // The local copy of the server's file must open: when it does not, this

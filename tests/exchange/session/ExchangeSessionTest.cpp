@@ -39,6 +39,19 @@ struct Watcher : exchange::ExchangeObserver {
 
 Step listing(const std::string& command, const std::string& data);
 
+// A new name appended to the garage's folder.
+Step appended(const std::string& name)
+{
+    return [name](ScriptedFtpSession& s) {
+        s.answer("PORT ", "200 ok");
+        s.answer("APPE " + name, "150 go");
+        s.openData();
+        s.receiveData();
+        s.closeData();
+        s.reply("226 done");
+    };
+}
+
 // The upload connection: the garage's folder is listed once (here it holds
 // `onServer`), then each new name is appended.
 std::vector<Step> uploads(const std::vector<std::string>& names, const std::string& onServer = "")
@@ -47,14 +60,7 @@ std::vector<Step> uploads(const std::vector<std::string>& names, const std::stri
     steps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
     steps.push_back(listing("NLST *.*", onServer));
     for (const auto& name : names)
-        steps.push_back([name](ScriptedFtpSession& s) {
-            s.answer("PORT ", "200 ok");
-            s.answer("APPE " + name, "150 go");
-            s.openData();
-            s.receiveData();
-            s.closeData();
-            s.reply("226 done");
-        });
+        steps.push_back(appended(name));
     return steps;
 }
 
@@ -477,14 +483,7 @@ TEST_F(ScriptedExchangeTest, OneFileThatCannotBeSentOrKeptHoldsBackNoOther)
     upSteps.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
     upSteps.push_back(listing("NLST *.*", ""));
     upSteps.push_back(refusal("APPE 11111111001.jpg", "553 Could not create file."));
-    upSteps.push_back([](ScriptedFtpSession& s) {
-        s.answer("PORT ", "200 ok");
-        s.answer("APPE 22222222001.jpg", "150 go");
-        s.openData();
-        s.receiveData();
-        s.closeData();
-        s.reply("226 done");
-    });
+    upSteps.push_back(appended("22222222001.jpg"));
     ScriptedFtpPeer up(upSteps);
     const std::string longName = std::string(252, 'n') + ".pdf"; // 256 bytes: no file name here can carry it
     std::vector<Step> down = downloadLogin();
