@@ -13,12 +13,10 @@ namespace tevrak::transfer {
 
 namespace {
 
-// The exchange's windows, and "Process Zip..." around each packing run.
-class TransferWindows : public TransferObserver {
+// "Process Zip..." around each packing run.
+class PackingWindow : public TransferObserver {
 public:
-    TransferWindows(TransferForms& forms, const QString& garageName) : m_forms(forms), m_exchange(forms, garageName)
-    {
-    }
+    explicit PackingWindow(TransferForms& forms) : m_forms(forms) {}
 
     void packingStarted() override
     {
@@ -33,20 +31,8 @@ public:
             m_forms.Zipf->hide();
     }
 
-    void uploadStarting(int fileCount) override { m_exchange.uploadStarting(fileCount); }
-    void uploadingFile(const QString& name) override { m_exchange.uploadingFile(name); }
-    void fileUploaded() override { m_exchange.fileUploaded(); }
-    void uploadEnded() override { m_exchange.uploadEnded(); }
-    void keepAlive() override { m_exchange.keepAlive(); }
-    void branchMissing() override { m_exchange.branchMissing(); }
-    void openDownload(const QString& localFile, const QString& dayFolder) override
-    {
-        m_exchange.openDownload(localFile, dayFolder);
-    }
-
 private:
     TransferForms& m_forms;
-    exchange::ExchangeWindows m_exchange;
 };
 
 // "Transfer failed", and under it why: the exchange's failure when it knows
@@ -76,8 +62,10 @@ TransferRun::TransferRun(records::ClaimDatabase& database, const ProgramValues& 
 void TransferRun::run()
 {
     m_outcome = {};
-    TransferWindows windows(m_forms, m_job.garageName());
-    m_job.Observer = &windows;
+    PackingWindow packing(m_forms);
+    exchange::ExchangeWindows exchangeWindows(m_forms, m_job.garageName());
+    m_job.Observer = &packing;
+    m_job.ExchangeWatcher = &exchangeWindows;
     m_job.Packer = m_forms.Zipf ? &m_forms.Zipf->Zip1 : nullptr;
     m_job.ExchangeReadTimeout = ExchangeReadTimeout;
 

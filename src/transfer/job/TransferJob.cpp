@@ -200,7 +200,7 @@ exchange::ExchangeOutcome TransferJob::exchange()
     ServerCopyMerge merger;
     merger.OnNote = [this](const QString& event) { m_log.serverNote(event); };
     session.ReadTimeout = ExchangeReadTimeout;
-    session.Observer = Observer;
+    session.Observer = ExchangeWatcher;
     session.Merger = &merger;
     m_sentNames.clear();
     session.OnFileSent = [this](const QString& name, quint64 bytes) {

@@ -19,11 +19,12 @@ class Table;
 
 namespace transfer {
 
-// What the clerk's windows show of a Transfer: the packing of the outbox's
-// documents, and the exchange (see ExchangeObserver). Every call comes on the
-// job's thread while the job runs.
-class TransferObserver : public exchange::ExchangeObserver {
+// What the clerk's windows show of the packing of the outbox's documents
+// (the exchange has its own ExchangeObserver). Every call comes on the job's
+// thread while the job runs.
+class TransferObserver {
 public:
+    virtual ~TransferObserver() = default;
     // One document is about to be packed into its claim's archive, and has been.
     virtual void packingStarted() {}
     virtual void packingEnded() {}
@@ -61,8 +62,9 @@ public:
 
     // Bound in milliseconds on every wait for the server during the exchange.
     int ExchangeReadTimeout = 60000;
-    // Shown what the job does; may be null.
+    // Shown the packing, and the exchange; either may be null.
     TransferObserver* Observer = nullptr;
+    exchange::ExchangeObserver* ExchangeWatcher = nullptr;
     // The archive writer that packs the documents (a window may show its
     // progress); null: the job packs with a writer of its own.
     TZip* Packer = nullptr;
