@@ -19,9 +19,9 @@ std::string LocalFtpServer::scriptPath()
 {
     if (const char* source = std::getenv("TEVRAK_SOURCE_DIR"); source && *source)
         return (std::filesystem::path(source) / "scripts" / "ftp-server").string();
-    return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts" /
-            "ftp-server")
-        .string();
+    // The checkout this program was built from (not __FILE__, which a compiler
+    // cache may have made relative).
+    return (std::filesystem::path(TEVRAK_SOURCE_DIR) / "scripts" / "ftp-server").string();
 }
 
 LocalFtpServer::~LocalFtpServer()

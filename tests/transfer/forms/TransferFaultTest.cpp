@@ -53,9 +53,18 @@ protected:
         fs::create_directories(branchFolder());
         // A slow line (the server limits each data connection to 100 KB a second
         // after its first 100 KB), so that kills land all along the Transfer.
-        pointAt(server.start(root, {"--rate", "100000"}));
+        std::vector<std::string> options{"--rate", "100000"};
+        if (encrypted()) {
+            requireEncryptionTrustingTheTestAuthority();
+            for (const std::string& option : encryptedServerOptions())
+                options.push_back(option);
+        }
+        pointAt(server.start(root, options));
         writeBranchFile(branch);
     }
+
+    // Whether the server requires TLS, and the workstation too.
+    virtual bool encrypted() const { return false; }
 
     fs::path garageFolder() const { return TransferFixture::garageFolder(root); }
     fs::path branchFolder() const { return TransferFixture::branchFolder(root); }
@@ -223,6 +232,7 @@ struct KillMoment {
     int afterMs = 0;        // used when event is None
     enum Event { None, SecondPhotoArriving, ArchiveArriving, DownloadArriving, FirstDownloadDeleted, SecondDownloadDeleted };
     Event event = None;
+    bool encrypted = false; // control and data over TLS
 };
 
 void PrintTo(const KillMoment& moment, std::ostream* out)
@@ -232,6 +242,8 @@ void PrintTo(const KillMoment& moment, std::ostream* out)
 
 class KilledTransfer : public TransferFaultTest, public ::testing::WithParamInterface<KillMoment> {
 protected:
+    bool encrypted() const override { return GetParam().encrypted; }
+
     bool reached(KillMoment::Event event)
     {
         switch (event) {
@@ -298,6 +310,15 @@ INSTANTIATE_TEST_SUITE_P(AllAlongTheTransfer, KilledTransfer,
                                            KillMoment{"after the first delete", 0, KillMoment::FirstDownloadDeleted},
                                            KillMoment{"after the second delete", 0, KillMoment::SecondDownloadDeleted}),
                          [](const auto& info) { return "Moment" + std::to_string(info.index); });
+
+// The same over TLS: an upload, a download and a deletion cut where the
+// encrypted streams are open, and nothing lost or doubled after the next run.
+INSTANTIATE_TEST_SUITE_P(
+    OverTls, KilledTransfer,
+    ::testing::Values(KillMoment{"in the first photo", 1200, KillMoment::None, true},
+                      KillMoment{"as the archive arrives", 0, KillMoment::ArchiveArriving, true},
+                      KillMoment{"after the first delete", 0, KillMoment::FirstDownloadDeleted, true}),
+    [](const auto& info) { return "Moment" + std::to_string(info.index); });
 
 TEST_F(TransferFaultTest, FullDiskDuringTheDownloadsKeepsTheServerCopies)
 {
