@@ -48,16 +48,18 @@ void TDataListener::Listen()
 }
 
 TDataListener::TWaitResult TDataListener::WaitForConnection(int timeout, const std::string& allowedPeer,
-                                                            int controlHandle)
+                                                            int controlHandle, const std::function<void()>& pulse)
 {
     if (fd_ < 0)
         throw EFtpNotConnected();
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
     for (;;) {
-        const int wait = timeout > 0 ? socketutil::MillisecondsLeft(deadline) : -1;
+        int wait = timeout > 0 ? socketutil::MillisecondsLeft(deadline) : -1;
         if (wait == 0)
             return TWaitResult::TimedOut;
+        if (pulse && (wait < 0 || wait > socketutil::PulseInterval))
+            wait = socketutil::PulseInterval;
         pollfd watched[2] = {{fd_, POLLIN, 0}, {controlHandle, POLLIN, 0}};
         const int n = ::poll(watched, controlHandle >= 0 ? 2 : 1, wait);
         if (n < 0) {
@@ -65,8 +67,11 @@ TDataListener::TWaitResult TDataListener::WaitForConnection(int timeout, const s
                 continue;
             throw EFtpSocketError(errno);
         }
-        if (n == 0)
+        if (n == 0) {
+            if (pulse)
+                pulse();
             continue; // the deadline check above ends the wait
+        }
         if (watched[0].revents == 0) {
             if (controlHandle >= 0 && watched[1].revents != 0)
                 return TWaitResult::ControlReadable;

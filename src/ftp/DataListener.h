@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "ftp/SocketLayer.h"
@@ -35,7 +36,8 @@ public:
     // answering on the control connection instead of connecting). On
     // Accepted the listening socket is closed and Connection() holds the
     // data connection.
-    TWaitResult WaitForConnection(int timeout, const std::string& allowedPeer, int controlHandle = -1);
+    TWaitResult WaitForConnection(int timeout, const std::string& allowedPeer, int controlHandle = -1,
+                                  const std::function<void()>& pulse = {});
 
     TTcpLink& Connection() { return connection_; }
     bool Listening() const { return fd_ >= 0; }

@@ -416,6 +416,7 @@ void TFtpLink::OpenPassiveConnection()
     passiveLink_->ReadTimeout = ReadTimeout;
     passiveLink_->RecvBufferSize = RecvBufferSize;
     passiveLink_->SendBufferSize = SendBufferSize;
+    passiveLink_->OnWait = OnWait;
     try {
         passiveLink_->Connect(DataConnectTimeout > 0 ? DataConnectTimeout : 0);
     } catch (const EFtpSocketError& failed) {
@@ -438,7 +439,7 @@ TFtpLink::TArrival TFtpLink::AwaitDataConnection(bool upload)
     // waiting to be accepted still goes first.
     auto result = TDataListener::TWaitResult::ControlReadable;
     if (BufferedBytes() == 0)
-        result = listener_->WaitForConnection(DataConnectTimeout, PeerAddress(), Handle());
+        result = listener_->WaitForConnection(DataConnectTimeout, PeerAddress(), Handle(), OnWait);
     else if (listener_->WaitForConnection(1, PeerAddress()) == TDataListener::TWaitResult::Accepted)
         result = TDataListener::TWaitResult::Accepted;
     if (result == TDataListener::TWaitResult::TimedOut)
@@ -459,6 +460,7 @@ TFtpLink::TArrival TFtpLink::AwaitDataConnection(bool upload)
     }
     dataLink_ = &listener_->Connection();
     dataLink_->ReadTimeout = ReadTimeout;
+    dataLink_->OnWait = OnWait;
     SecureDataConnection();
     return TArrival::Connected;
 }

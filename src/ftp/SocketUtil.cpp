@@ -18,20 +18,26 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
     return left < 1 ? 1 : static_cast<int>(left);
 }
 
-short PollOne(int fd, short events, int timeout)
+short PollOne(int fd, short events, int timeout, const std::function<void()>& pulse)
 {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
     for (;;) {
         pollfd p{fd, events, 0};
-        const int wait = timeout > 0 ? MillisecondsLeft(deadline) : -1;
+        int wait = timeout > 0 ? MillisecondsLeft(deadline) : -1;
         if (timeout > 0 && wait == 0)
             return 0;
+        if (pulse && (wait < 0 || wait > PulseInterval))
+            wait = PulseInterval;
         const int n = ::poll(&p, 1, wait);
         if (n > 0)
             return p.revents;
-        if (n == 0)
-            return 0;
+        if (n == 0) {
+            if (!pulse)
+                return 0;
+            pulse();
+            continue; // the deadline check above ends the wait
+        }
         if (errno != EINTR)
             return POLLERR;
     }
@@ -75,7 +81,7 @@ bool ParseDottedQuad(const std::string& text, in_addr& address)
     return true;
 }
 
-int ConnectWithin(int fd, const sockaddr_in& address, int timeout)
+int ConnectWithin(int fd, const sockaddr_in& address, int timeout, const std::function<void()>& pulse)
 {
     const auto* target = reinterpret_cast<const sockaddr*>(&address);
     if (timeout <= 0) {
@@ -84,7 +90,7 @@ int ConnectWithin(int fd, const sockaddr_in& address, int timeout)
         if (errno != EINTR)
             return errno;
         // Interrupted: the connect goes on in the background; wait for its end.
-        PollOne(fd, POLLOUT, 0);
+        PollOne(fd, POLLOUT, 0, pulse);
         int result = 0;
         socklen_t length = sizeof result;
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length) != 0)
@@ -97,7 +103,7 @@ int ConnectWithin(int fd, const sockaddr_in& address, int timeout)
     if (::connect(fd, target, sizeof address) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
             result = errno;
-        } else if (PollOne(fd, POLLOUT, timeout) == 0) {
+        } else if (PollOne(fd, POLLOUT, timeout, pulse) == 0) {
             result = ETIMEDOUT;
         } else {
             socklen_t length = sizeof result;

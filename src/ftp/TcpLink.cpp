@@ -120,7 +120,7 @@ void TTcpLink::Connect(int timeout)
             int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         }
-        const int error = socketutil::ConnectWithin(fd, remote, timeout >= 0 ? timeout : ReadTimeout);
+        const int error = socketutil::ConnectWithin(fd, remote, timeout >= 0 ? timeout : ReadTimeout, OnWait);
         if (error != 0)
             throw EFtpSocketError(error);
     } catch (...) {
@@ -182,7 +182,7 @@ void TTcpLink::StartTls(TTlsContext& context, const std::string& host, TTlsRole 
     CheckOpenForWrite();
     if (begin_ != end_)
         throw EFtpTlsError("The server sent unencrypted data after agreeing to encrypt the connection.");
-    tls_ = std::make_unique<TTlsSession>(context, fd_, host, role);
+    tls_ = std::make_unique<TTlsSession>(context, fd_, host, role, OnWait);
     encrypted_ = true;
     tls_->Handshake(ReadTimeout);
     resumed_ = tls_->Resumed();
@@ -256,7 +256,7 @@ void TTcpLink::WriteBytes(const char* data, size_t size)
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            const short events = socketutil::PollOne(fd_, POLLOUT, ReadTimeout);
+            const short events = socketutil::PollOne(fd_, POLLOUT, ReadTimeout, OnWait);
             if (events == 0)
                 throw EFtpWriteTimeout();
             continue; // errors show on the next send
@@ -301,7 +301,7 @@ bool TTcpLink::WaitReadable(int timeout)
     const int limit = timeout >= 0 ? timeout : ReadTimeout;
     if (limit <= 0)
         return true; // the receive itself blocks
-    return socketutil::PollOne(fd_, POLLIN, limit) != 0;
+    return socketutil::PollOne(fd_, POLLIN, limit, OnWait) != 0;
 }
 
 bool TTcpLink::Fill(int timeout, bool raiseOnTimeout)

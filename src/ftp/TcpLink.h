@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -39,6 +40,11 @@ public:
     int RecvBufferSize = 32768;
     int SendBufferSize = 32768;
     bool UseNagle = true;
+    // Runs every socketutil::PulseInterval milliseconds while a limited wait of
+    // this connection lasts (connect, reply, data, TLS): a chance to show
+    // progress and to stop. What it throws abandons the operation in the
+    // middle, and the caller closes the connection.
+    std::function<void()> OnWait;
 
     // Opens the connection to Host:Port. timeout in milliseconds; -1 uses
     // ReadTimeout (0 there: a plain blocking connect).

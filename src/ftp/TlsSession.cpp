@@ -123,8 +123,9 @@ int leftOf(int timeout, Clock::time_point start)
 
 } // namespace
 
-TTlsSession::TTlsSession(TTlsContext& context, int socketHandle, const std::string& host, TTlsRole role)
-    : context_(context), fd_(socketHandle), host_(host), role_(role)
+TTlsSession::TTlsSession(TTlsContext& context, int socketHandle, const std::string& host, TTlsRole role,
+                         const std::function<void()>& pulse)
+    : context_(context), fd_(socketHandle), host_(host), role_(role), pulse_(pulse)
 {
     ERR_clear_error();
     ssl_ = SSL_new(context.Handle());
@@ -159,7 +160,7 @@ bool TTlsSession::AwaitRetry(int error, int timeout)
     if (timeout < 0)
         return false;
     const short wanted = error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
-    return socketutil::PollOne(fd_, wanted, timeout) != 0;
+    return socketutil::PollOne(fd_, wanted, timeout, pulse_) != 0;
 }
 
 void TTlsSession::Handshake(int timeout)

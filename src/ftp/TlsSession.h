@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "ftp/TlsContext.h"
@@ -21,7 +22,9 @@ class TTlsSession {
 public:
     // host: the name or dotted address that was dialled; the certificate must
     // be for it. Nothing is sent yet.
-    TTlsSession(TTlsContext& context, int socketHandle, const std::string& host, TTlsRole role);
+    // pulse: the connection's TTcpLink::OnWait, run while a wait lasts.
+    TTlsSession(TTlsContext& context, int socketHandle, const std::string& host, TTlsRole role,
+                const std::function<void()>& pulse);
     ~TTlsSession();
     TTlsSession(const TTlsSession&) = delete;
     TTlsSession& operator=(const TTlsSession&) = delete;
@@ -62,6 +65,7 @@ private:
     int fd_;
     std::string host_;
     TTlsRole role_;
+    const std::function<void()>& pulse_;
     TEnd end_ = TEnd::Open;
 };
 

@@ -1,5 +1,7 @@
 #include "exchange/forms/CopyfU.h"
 
+#include "exchange/forms/ProgressText.h"
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -86,7 +88,7 @@ TCopyf::TCopyf(QWidget* parent)
     setObjectName(QStringLiteral("Copyf"));
     setWindowTitle(QStringLiteral("Copying..."));
     setModal(false);
-    setFixedSize(360, 170);
+    setFixedSize(360, 214);
 
     Animate1 = new exchange::CopyAnimation(this);
     Animate1->move(44, 6);
@@ -99,16 +101,41 @@ TCopyf::TCopyf(QWidget* parent)
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(12, 90, 336, 18);
 
+    PlaceLabel = new QLabel(this);
+    PlaceLabel->setObjectName(QStringLiteral("PlaceLabel"));
+    PlaceLabel->setGeometry(12, 110, 336, 18);
+
+    AmountLabel = new QLabel(this);
+    AmountLabel->setObjectName(QStringLiteral("AmountLabel"));
+    AmountLabel->setGeometry(12, 130, 336, 18);
+
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(12, 112, 336, 16);
-    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setGeometry(12, 154, 336, 16);
+    ProgressBar1->setRange(0, 1000);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
 
     BitBtn1 = new QPushButton(QStringLiteral("Cancel"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(140, 136, 80, 26);
+    BitBtn1->setGeometry(140, 180, 80, 26);
+    connect(BitBtn1, &QPushButton::clicked, this, &TCopyf::pressCancel);
+}
+
+void TCopyf::reject()
+{
+    pressCancel();
+}
+
+void TCopyf::pressCancel()
+{
+    if (m_cancelling || !isVisible())
+        return;
+    m_cancelling = true;
+    BitBtn1->setEnabled(false);
+    AmountLabel->setText(QStringLiteral("กำลังยกเลิก รอสักครู่..."));
+    repaintNow();
+    emit cancelPressed();
 }
 
 TCopyf::~TCopyf() = default;
@@ -120,13 +147,28 @@ void TCopyf::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
-void TCopyf::startUpload(int fileCount)
+void TCopyf::startPhase()
 {
+    m_cancelling = false;
+    BitBtn1->setEnabled(true);
+    Label1->clear();
+    PlaceLabel->clear();
+    AmountLabel->clear();
+    ProgressBar1->setValue(0);
     show();
     raise();
-    ProgressBar1->setRange(0, fileCount + 1);
-    ProgressBar1->setValue(0);
-    stepIt();
+}
+
+void TCopyf::startUpload()
+{
+    startPhase();
+    Label2->clear();
+}
+
+void TCopyf::startDownload()
+{
+    startPhase();
+    Label2->setText(QStringLiteral("รับไฟล์จากสาขา ไปที่ c:\\LOAD"));
 }
 
 void TCopyf::showFile(const QString& name, const QString& garageName)
@@ -136,9 +178,14 @@ void TCopyf::showFile(const QString& name, const QString& garageName)
     repaintNow();
 }
 
-void TCopyf::stepIt()
+void TCopyf::showProgress(const exchange::ProgressReport& report)
 {
-    ProgressBar1->setValue(std::min(ProgressBar1->value() + 1, ProgressBar1->maximum()));
+    if (report.stage == exchange::ProgressStage::Receiving)
+        Label1->setText(report.fileName);
+    PlaceLabel->setText(exchange::placeText(report));
+    if (!m_cancelling)
+        AmountLabel->setText(exchange::amountText(report));
+    ProgressBar1->setValue(std::max(ProgressBar1->value(), exchange::permille(report)));
     repaintNow();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exchange/session/ProgressMeter.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -12,34 +14,50 @@ namespace exchange {
 class CopyAnimation;
 }
 
-// The upload progress window "Copying...": created hidden at start-up and
-// shown by every exchange while it sends the outbox. It stays on top, has no
-// border icons, and shows a sheet of paper flying from folder to folder, the
-// file being sent, the route and a progress bar over the files.
+// The progress window "Copying...": created hidden at start-up and shown by
+// every exchange while it sends the outbox and while it fetches the branch's
+// files. It stays on top, has no border icons, and shows a sheet of paper
+// flying from folder to folder, the file under way, the route, the file's
+// place among them, the bytes done of the whole phase with the rate and the
+// time left, and a bar over the phase's bytes. Its Cancel button (and Esc)
+// asks the exchange to stop (cancelPressed); the window then says it is
+// stopping until the exchange has.
 class TCopyf : public QDialog {
     Q_OBJECT
 public:
     explicit TCopyf(QWidget* parent = nullptr);
     ~TCopyf() override;
 
-    // The start of an upload phase: bar from 0 to fileCount + 1, one step done, window shown.
-    void startUpload(int fileCount);
+    // The start of the sending, and of the receiving: bar at 0, window shown.
+    void startUpload();
+    void startDownload();
     // One file is on its way to the garage's server folder.
     void showFile(const QString& name, const QString& garageName);
-    // One more file sent.
-    void stepIt();
+    // Where the phase stands; the bar never goes back within a phase.
+    void showProgress(const exchange::ProgressReport& report);
     // Paints the window now.
     void repaintNow();
 
     exchange::CopyAnimation* Animate1 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
+    QLabel* PlaceLabel = nullptr;  // "ไฟล์ที่ 12 / 120"
+    QLabel* AmountLabel = nullptr; // bytes, rate, time left
     QProgressBar* ProgressBar1 = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
+signals:
+    void cancelPressed();
+
 protected:
     void showEvent(QShowEvent* event) override;
-    void reject() override {} // the Cancel button and Esc do nothing: an exchange cannot be cancelled
+    void reject() override; // Esc: as the Cancel button
+
+private:
+    void startPhase();
+    void pressCancel();
+
+    bool m_cancelling = false;
 };
 
 namespace exchange {

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <stdexcept>
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -29,10 +30,10 @@ std::string readBranch(const QString& branchFile)
 {
     QFile file(platform::localPath(branchFile));
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2").arg(file.fileName(), file.errorString()));
+        throw Error(QStringLiteral("เปิดไฟล์รหัสสาขาไม่ได้\n%1: %2").arg(file.fileName(), file.errorString()));
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw Error(QStringLiteral("Cannot read file \"%1\". %2").arg(file.fileName(), file.errorString()));
+        throw Error(QStringLiteral("อ่านไฟล์รหัสสาขาไม่ได้\n%1: %2").arg(file.fileName(), file.errorString()));
     qsizetype end = content.size();
     for (qsizetype i = 0; i < content.size(); ++i)
         if (content[i] == '\r' || content[i] == '\n') {
@@ -94,15 +95,48 @@ ExchangeSession::ExchangeSession(QString garageName, ExchangeFolders folders)
     m_securityProblem = security.problem;
     m_link.Passive = false;
     m_link.TransferType = ftBinary;
-    m_link.OnProgress = [this](const TTransferProgress&) { observer().keepAlive(); };
+    m_link.OnProgress = [this](const TTransferProgress& progress) { moved(progress); };
+    m_link.OnWait = [this] { checkpoint(); };
+}
+
+void ExchangeSession::checkpoint()
+{
+    if (m_meter && m_meter->reportDue())
+        reportProgress();
+    observer().keepAlive();
+    if (Cancel && Cancel->requested())
+        throw platform::Cancelled();
+}
+
+void ExchangeSession::reportProgress()
+{
+    if (m_meter)
+        observer().progress(m_meter->takeReport());
+}
+
+void ExchangeSession::moved(const TTransferProgress& progress)
+{
+    // Only the phase's own direction counts: the server copies fetched to be
+    // compared during the sending are not what the clerk waits for.
+    const bool sending = m_meter && m_meter->stage() == ProgressStage::Sending;
+    if (m_meter && progress.Upload == sending) {
+        if (!progress.Upload || progress.Total == 0)
+            m_meter->moved(progress.Done);
+        else if (progress.Total <= m_fileSize) // the rest of a file the server holds the start of
+            m_meter->moved(m_fileSize - (progress.Total - progress.Done));
+        else // our file combined with the server's copy: larger than ours
+            m_meter->moved(quint64(double(progress.Done) / double(progress.Total) * double(m_fileSize)));
+    }
+    checkpoint();
 }
 
 ExchangeOutcome ExchangeSession::run()
 {
     m_failure.clear();
     m_fileFailures.clear();
-    m_step.clear();
+    m_step = {};
     bool uploading = false;
+    bool cancelled = false;
     try {
         m_link.Username = Username.toStdString();
         m_link.Password = Password.toStdString();
@@ -114,10 +148,19 @@ ExchangeOutcome ExchangeSession::run()
         upload();
         uploading = false;
         download();
+    } catch (const platform::Cancelled&) {
+        cancelled = true;
+        m_link.CloseControl(); // the server sees the connections end now
     } catch (const std::exception& error) {
         m_failure = failureReason(m_step, error, readTimeoutMs());
     } catch (...) {
-        m_failure = m_step + QStringLiteral(": unknown error.");
+        m_failure = failureReason(m_step, std::runtime_error("unknown error"), readTimeoutMs());
+    }
+    if (m_meter) {
+        const bool sending = m_meter->stage() == ProgressStage::Sending;
+        m_meter.reset();
+        if (!sending)
+            observer().downloadEnded();
     }
     if (uploading)
         observer().uploadEnded();
@@ -125,7 +168,7 @@ ExchangeOutcome ExchangeSession::run()
     if (!m_failure.isEmpty())
         reasons << m_failure;
     m_failure = reasons.join(QLatin1Char('\n'));
-    return {reasons.isEmpty(), m_failure};
+    return {reasons.isEmpty() && !cancelled, m_failure, cancelled};
 }
 
 QString ExchangeSession::reasonToLeave(const std::string& listedName) const
@@ -155,7 +198,7 @@ void ExchangeSession::limitDownloadToFreeSpace()
         return;
     }
     if (*available <= FreeSpaceMargin)
-        throw Error(QStringLiteral("พื้นที่ดิสก์เหลือไม่พอ (ว่าง %1 MB ต้องเหลือไว้ %2 MB): ไฟล์ยังอยู่บนเซิร์ฟเวอร์")
+        throw Error(QStringLiteral("พื้นที่ดิสก์เหลือไม่พอ: ไฟล์ยังอยู่บนเซิร์ฟเวอร์\nว่าง %1 MB ต้องเหลือไว้ %2 MB")
                         .arg(*available >> 20)
                         .arg(FreeSpaceMargin >> 20));
     // The download lands twice (the day folder and ALL), and the margin stays free.
@@ -192,12 +235,11 @@ void ExchangeSession::fileFailed(const QString& name, const std::exception& erro
 void ExchangeSession::connect()
 {
     if (!m_addressProblem.isEmpty() || !m_securityProblem.isEmpty()) {
-        m_step = QStringLiteral("Reading the server's settings");
+        m_step = {QStringLiteral("อ่านการตั้งค่าเซิร์ฟเวอร์"), {}};
         throw Error(m_addressProblem.isEmpty() ? m_securityProblem : m_addressProblem);
     }
-    m_step = QStringLiteral("Connecting to the insurer's server %1:%2")
-                 .arg(QString::fromStdString(m_link.Host))
-                 .arg(m_link.Port);
+    m_step = {QStringLiteral("ติดต่อเซิร์ฟเวอร์ของบริษัทประกัน"),
+              QStringLiteral("%1:%2").arg(QString::fromStdString(m_link.Host)).arg(m_link.Port)};
     m_link.OpenControl(true);
 }
 
@@ -205,21 +247,33 @@ void ExchangeSession::upload()
 {
     connect();
     const std::string garageFolder = "Claim/" + serverName(m_garageName);
-    m_step = QStringLiteral("Opening the garage's folder \"%1\" on the server").arg(shown(garageFolder));
+    m_step = {QStringLiteral("เปิดโฟลเดอร์ของอู่บนเซิร์ฟเวอร์"), shown(garageFolder)};
     m_link.ChangeDirectory(garageFolder);
 
     removeLeftovers(platform::localPath(m_folders.outbox));
     // Taken once: files that arrive in the outbox from now on wait for the next exchange.
     const QStringList names = platform::listFiles(m_folders.outboxMask);
-    m_step = QStringLiteral("Listing the garage's folder \"%1\" on the server").arg(shown(garageFolder));
+    m_step = {QStringLiteral("อ่านรายชื่อไฟล์ในโฟลเดอร์ของอู่บนเซิร์ฟเวอร์"), shown(garageFolder)};
     OutboxUpload sender(m_link, namesHeld(listServerFolder(m_link)), Merger);
     sender.recoverLeftovers(platform::localPath(m_folders.outbox));
 
-    observer().uploadStarting(int(names.size()));
+    QStringList locals;
+    quint64 total = 0;
     for (const QString& name : names) {
+        locals << platform::localPath(m_folders.outbox + QLatin1Char('\\') + name);
+        total += quint64(std::max<qint64>(QFileInfo(locals.back()).size(), 0));
+    }
+    m_meter.emplace(ProgressStage::Sending, int(names.size()), total);
+    observer().uploadStarting(int(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString& name = names[i];
+        const QString& local = locals[i];
+        m_fileSize = quint64(std::max<qint64>(QFileInfo(local).size(), 0));
+        m_meter->startFile(name, m_fileSize);
+        reportProgress();
         observer().uploadingFile(name);
-        m_step = QStringLiteral("Sending \"%1\"").arg(name);
-        const QString local = platform::localPath(m_folders.outbox + QLatin1Char('\\') + name);
+        checkpoint();
+        m_step = {QStringLiteral("ส่งไฟล์"), name};
         try {
             const std::uint64_t sent = sender.send(local, name, serverName(name));
             QFile::remove(local);
@@ -228,15 +282,18 @@ void ExchangeSession::upload()
         } catch (const std::exception& error) {
             fileFailed(name, error); // the file stays in the outbox for the next Transfer
         }
+        m_meter->finishFile();
+        reportProgress();
         observer().fileUploaded();
     }
+    m_meter.reset();
     observer().uploadEnded();
     m_link.CloseControl();
 }
 
 void ExchangeSession::download()
 {
-    m_step = QStringLiteral("Reading the branch registration");
+    m_step = {QStringLiteral("อ่านรหัสสาขา"), platform::localPath(m_folders.branchFile)};
     if (!platform::fileExists(m_folders.branchFile))
         observer().branchMissing();
 
@@ -245,33 +302,35 @@ void ExchangeSession::download()
         m_folders.load + QLatin1Char('\\') + QDate::currentDate().toString(QStringLiteral("dd-MM-yy"));
     for (const QString& folder : {m_folders.load, m_folders.loadAll, m_dayFolder})
         if (!platform::folderExists(folder) && !platform::createFolder(folder))
-            throw Error(QStringLiteral("Cannot create the folder \"%1\".").arg(platform::localPath(folder)));
+            throw Error(QStringLiteral("สร้างโฟลเดอร์สำหรับไฟล์ที่รับมาไม่ได้\n%1").arg(platform::localPath(folder)));
     const std::string branch = readBranch(m_folders.branchFile);
 
     connect();
     const std::string branchFolder = "Claim/Download3/" + branch;
-    m_step = QStringLiteral("Opening the branch's folder \"%1\" on the server").arg(shown(branchFolder));
+    m_step = {QStringLiteral("เปิดโฟลเดอร์ของสาขาบนเซิร์ฟเวอร์"), shown(branchFolder)};
     m_link.ChangeDirectory(branchFolder);
-    m_step = QStringLiteral("Listing the branch's folder \"%1\" on the server").arg(shown(branchFolder));
+    m_step = {QStringLiteral("อ่านรายชื่อไฟล์ในโฟลเดอร์ของสาขาบนเซิร์ฟเวอร์"), shown(branchFolder)};
     const std::vector<std::string> listed = listServerFolder(m_link);
 
     const QString day = platform::localPath(m_dayFolder);
     const QString all = platform::localPath(m_folders.loadAll);
     removeLeftovers(day);
     BranchDownload receiver(m_link, day);
-    for (const std::string& name : listed) {
-        if (const QString why = reasonToLeave(name); !why.isEmpty()) {
-            if (OnFileLeft)
-                OnFileLeft(shown(name), why);
-            continue;
-        }
-        const std::optional<QString> local = receiver.claimLocalName(name);
-        if (!local)
-            continue;
-        m_step = QStringLiteral("Receiving \"%1\"").arg(shown(name));
+    const std::vector<Download> downloads = downloadsOf(listed, receiver);
+    quint64 total = 0;
+    for (const Download& download : downloads)
+        total = download.size && total != UINT64_MAX ? total + *download.size : UINT64_MAX;
+    m_meter.emplace(ProgressStage::Receiving, int(downloads.size()), total == UINT64_MAX ? 0 : total);
+    observer().downloadStarting(int(downloads.size()));
+    for (const auto& [name, local, size] : downloads) {
+        m_meter->startFile(shown(name), size);
+        reportProgress();
+        checkpoint();
+        m_step = {QStringLiteral("รับไฟล์"), shown(name)};
         try {
             limitDownloadToFreeSpace();
-            const std::optional<QString> placed = receiver.fetch(name, *local);
+            const std::optional<QString> placed = receiver.fetch(name, local);
+            m_meter->finishFile();
             if (!placed)
                 continue; // a folder: it stays on the server
             const QString received = day + QLatin1Char('/') + *placed;
@@ -281,10 +340,33 @@ void ExchangeSession::download()
             observer().openDownload(received, day);
         } catch (const std::exception& error) {
             fileFailed(shown(name), error); // it stays on the server for the next Transfer
+            m_meter->finishFile();
         }
     }
-    m_step = QStringLiteral("Closing the connection");
+    reportProgress();
+    m_meter.reset();
+    observer().downloadEnded();
+    m_step = {QStringLiteral("ปิดการติดต่อกับเซิร์ฟเวอร์"), {}};
     m_link.CloseControl();
+}
+
+std::vector<ExchangeSession::Download> ExchangeSession::downloadsOf(const std::vector<std::string>& listed,
+                                                                    BranchDownload& receiver)
+{
+    std::vector<Download> downloads;
+    for (const std::string& name : listed) {
+        if (const QString why = reasonToLeave(name); !why.isEmpty()) {
+            if (OnFileLeft)
+                OnFileLeft(shown(name), why);
+            continue;
+        }
+        if (const std::optional<QString> local = receiver.claimLocalName(name)) {
+            // The sizes add up to the whole download the clerk waits for.
+            m_step = {QStringLiteral("อ่านขนาดไฟล์บนเซิร์ฟเวอร์"), shown(name)};
+            downloads.push_back({name, *local, m_link.FileSize(name)});
+        }
+    }
+    return downloads;
 }
 
 } // namespace tevrak::exchange

@@ -1,14 +1,20 @@
 #pragma once
 
+#include "exchange/session/FailureReason.h"
+#include "exchange/session/ProgressMeter.h"
 #include "exchange/session/ServerCopy.h"
 #include "ftp/FtpLink.h"
+#include "platform/core/CancelRequest.h"
 #include "platform/core/DriveC.h"
 
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 namespace tevrak::exchange {
+
+class BranchDownload;
 
 // Where an exchange finds and puts its files (drive C: paths): the outbox and
 // the files it sends, the downloads, and the branch file.
@@ -21,10 +27,13 @@ struct ExchangeFolders {
 };
 
 // How one exchange ended: whether every step ran to its end and, when one
-// failed, why (the step and the cause, for the clerk under "Transfer failed").
+// failed, why (the step and the cause, for the clerk under "Transfer failed");
+// or that the clerk cancelled it (failure then lists the files that failed
+// before).
 struct ExchangeOutcome {
     bool succeeded = false;
     QString failure;
+    bool cancelled = false;
 };
 
 // What the user sees of a running exchange; the session form connects the
@@ -39,7 +48,15 @@ public:
     virtual void fileUploaded() {}
     // The upload phase is over, finished or failed.
     virtual void uploadEnded() {}
-    // Called often while data moves: a chance to repaint the windows.
+    // The branch's folder was listed: `fileCount` files are about to come down;
+    // and that phase is over.
+    virtual void downloadStarting(int /*fileCount*/) {}
+    virtual void downloadEnded() {}
+    // Where the sending or the receiving stands, at every file and at least
+    // every ProgressMeter::ReportInterval while data moves.
+    virtual void progress(const ProgressReport& /*report*/) {}
+    // Called at least every tenth of a second while the exchange waits or data
+    // moves: a chance to repaint the windows and to take the Cancel button.
     virtual void keepAlive() {}
     // C:\LOAD\REGISTER.TXT is missing: ask for the branch (modally).
     virtual void branchMissing() {}
@@ -57,8 +74,15 @@ public:
 // run() never throws. A file that cannot be sent or fetched is left where it
 // is (outbox or server) and the exchange goes on with the others; a failure
 // of the connection ends the exchange at that step. The outcome fails when
-// anything failed, and says for each what the exchange was doing and why. What was done before stays done: files sent are gone from the
-// outbox, files fetched are in the day folder.
+// anything failed, and says for each what the exchange was doing and why.
+// What was done before stays done: files sent are gone from the outbox, files
+// fetched are in the day folder.
+//
+// A cancel (Cancel requested) is taken at the next check, at least every
+// tenth of a second whatever the exchange is doing: the connections are
+// closed at once and everything is left as a killed program would leave it,
+// which the next exchange goes on from (a file cut off on its way up is
+// completed, a download cut off never had its name).
 class ExchangeSession {
 public:
     // `garageName`: the registered garage, whose folder on the server receives the outbox.
@@ -77,6 +101,8 @@ public:
     // a server that stops answering ends the exchange instead of hanging it.
     int ReadTimeout = 60000;
     ExchangeObserver* Observer = nullptr;
+    // The clerk's Cancel button; null: the exchange cannot be cancelled.
+    const platform::CancelRequest* Cancel = nullptr;
     // Combines an outbox file with a different server copy of the same name
     // (claim archives, export tables); without one, such a file is a conflict.
     ServerCopyMerger* Merger = nullptr;
@@ -113,6 +139,19 @@ private:
     // Records a file that failed alone and lets the exchange go on; rethrows
     // a failure that ends it.
     void fileFailed(const QString& name, const std::exception& error);
+    // The regular check while the exchange runs: the progress when a report
+    // is due, the windows' turn, and a cancel.
+    void checkpoint();
+    void moved(const TTransferProgress& progress);
+    void reportProgress();
+    // The branch's files to fetch: each with the name it gets here and its
+    // size when the server tells it.
+    struct Download {
+        std::string name;
+        QString local;
+        std::optional<std::uint64_t> size;
+    };
+    std::vector<Download> downloadsOf(const std::vector<std::string>& listed, BranchDownload& receiver);
     QString reasonToLeave(const std::string& listedName) const;
     void limitDownloadToFreeSpace();
     void keepInAll(const QString& received, const QString& all);
@@ -123,7 +162,9 @@ private:
     ExchangeFolders m_folders;
     TFtpLink m_link;
     ExchangeObserver m_silent;
-    QString m_step; // what the exchange is doing, for the failure's reason
+    ExchangeStep m_step; // what the exchange is doing, for the failure's reason
+    std::optional<ProgressMeter> m_meter; // of the phase under way
+    std::uint64_t m_fileSize = 0;        // of the file being sent or fetched
     QString m_failure;
     QStringList m_fileFailures;
     QString m_addressProblem;

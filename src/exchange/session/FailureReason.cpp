@@ -1,7 +1,10 @@
 #include "exchange/session/FailureReason.h"
 
 #include "ftp/FtpErrors.h"
+#include "platform/core/Error.h"
 
+#include <QStringList>
+#include <algorithm>
 #include <cerrno>
 
 namespace tevrak::exchange {
@@ -10,34 +13,39 @@ namespace {
 
 QString text(const std::string& utf8)
 {
-    return QString::fromUtf8(utf8).trimmed();
+    return QString::fromUtf8(utf8).trimmed().replace(QStringLiteral("\r\n"), QStringLiteral(": "));
 }
 
-QString serverReply(const EFtpReplyError& refused)
+bool isThai(const QString& line)
 {
-    const QString said = QString::fromUtf8(FtpDisplayText(refused.Reply().JoinedText())).simplified();
-    return QStringLiteral("the server answered \"%1 %2\"").arg(refused.NumericCode()).arg(said);
+    return std::any_of(line.begin(), line.end(), [](QChar c) { return c.unicode() >= 0x0E00 && c.unicode() <= 0x0E7F; });
 }
 
-QString socketFailure(const EFtpSocketError& failed)
+// The cause in Thai, and the technical words it came with.
+struct Cause {
+    QString thai;
+    QString detail;
+};
+
+Cause socketFailure(const EFtpSocketError& failed)
 {
+    const QString detail = text(failed.what());
     switch (failed.ErrorNumber()) {
     case ECONNREFUSED:
-        return QStringLiteral("the server refused the connection (is the server address right?)");
+        return {QStringLiteral("เซิร์ฟเวอร์ไม่รับการติดต่อ (ตรวจสอบที่อยู่เซิร์ฟเวอร์ในการตั้งค่า)"), detail};
     case ETIMEDOUT:
     case EHOSTUNREACH:
     case ENETUNREACH:
-        return QStringLiteral("the server cannot be reached (check the network connection)");
+        return {QStringLiteral("ติดต่อเซิร์ฟเวอร์ไม่ได้ (ตรวจสอบการเชื่อมต่ออินเทอร์เน็ต)"), detail};
     case ECONNRESET:
     case EPIPE:
-        return QStringLiteral("the connection to the server broke off");
+        return {QStringLiteral("การเชื่อมต่อกับเซิร์ฟเวอร์ขาดกลางคัน"), detail};
     default:
-        return text(failed.what()).replace(QStringLiteral("\r\n"), QStringLiteral(": "));
+        return {QStringLiteral("การเชื่อมต่อกับเซิร์ฟเวอร์มีปัญหา"), detail};
     }
 }
 
-// A refused certificate in Thai, with the client's own words under it.
-QString certificateRefusal(const EFtpCertificateError& refused)
+Cause certificateRefusal(const EFtpCertificateError& refused)
 {
     QString why;
     switch (refused.Reason()) {
@@ -54,36 +62,62 @@ QString certificateRefusal(const EFtpCertificateError& refused)
         why = QStringLiteral("ตรวจสอบใบรับรองของเซิร์ฟเวอร์ไม่ผ่าน");
         break;
     }
-    return why + QStringLiteral(": ไม่ได้ส่งข้อมูลใด ๆ (") + text(refused.what()) + QLatin1Char(')');
+    return {why + QStringLiteral(": ไม่ได้ส่งข้อมูลใด ๆ"), text(refused.what())};
 }
 
-QString cause(const std::exception& error, int readTimeoutMs)
+Cause cause(const std::exception& error, int readTimeoutMs)
 {
     if (const auto* refused = dynamic_cast<const EFtpCertificateError*>(&error))
         return certificateRefusal(*refused);
     if (dynamic_cast<const EFtpTlsRequired*>(&error))
-        return QStringLiteral("เซิร์ฟเวอร์ไม่รับการเข้ารหัส (Encryption=Required): ไม่ได้ส่งชื่อผู้ใช้และข้อมูลใด ๆ (") +
-               text(error.what()) + QLatin1Char(')');
+        return {QStringLiteral("เซิร์ฟเวอร์ไม่รับการเข้ารหัส (Encryption=Required): ไม่ได้ส่งชื่อผู้ใช้และข้อมูลใด ๆ"),
+                text(error.what())};
+    if (dynamic_cast<const EFtpTlsError*>(&error))
+        return {QStringLiteral("การเข้ารหัสการเชื่อมต่อกับเซิร์ฟเวอร์ล้มเหลว"), text(error.what())};
     if (const auto* refused = dynamic_cast<const EFtpReplyError*>(&error))
-        return serverReply(*refused);
+        return {QStringLiteral("เซิร์ฟเวอร์ตอบปฏิเสธ"),
+                QStringLiteral("%1 %2").arg(refused->NumericCode()).arg(
+                    QString::fromUtf8(FtpDisplayText(refused->Reply().JoinedText())).simplified())};
     if (const auto* failed = dynamic_cast<const EFtpSocketError*>(&error))
         return socketFailure(*failed);
     if (dynamic_cast<const EFtpReadTimeout*>(&error) || dynamic_cast<const EFtpWriteTimeout*>(&error) ||
         dynamic_cast<const EFtpDataTimeout*>(&error))
-        return QStringLiteral("the server did not answer within %1 seconds").arg(readTimeoutMs / 1000.0);
+        return {QStringLiteral("เซิร์ฟเวอร์ไม่ตอบภายใน %1 วินาที").arg(readTimeoutMs / 1000.0), text(error.what())};
     if (dynamic_cast<const EFtpClosed*>(&error))
-        return QStringLiteral("the server closed the connection");
-    return text(error.what());
+        return {QStringLiteral("เซิร์ฟเวอร์ปิดการเชื่อมต่อ"), text(error.what())};
+    if (dynamic_cast<const EFtpTooSlow*>(&error))
+        return {QStringLiteral("ข้อมูลผ่านสายช้าเกินไปจนต้องหยุด (สายอินเทอร์เน็ตช้าหรือขาดเป็นช่วง ๆ)"), text(error.what())};
+    if (dynamic_cast<const EFtpDownloadTooLarge*>(&error))
+        return {QStringLiteral("ไฟล์ใหญ่เกินพื้นที่ดิสก์ที่เหลือ: ไฟล์ยังอยู่บนเซิร์ฟเวอร์"), text(error.what())};
+    if (dynamic_cast<const EFtpIncompleteTransfer*>(&error))
+        return {QStringLiteral("ข้อมูลมาไม่ครบ: ไฟล์ยังอยู่ที่เดิม"), text(error.what())};
+    if (const auto* own = dynamic_cast<const Error*>(&error)) {
+        // Our own texts: a Thai first line, and the rest (file names, the
+        // system's words) under it. A local file's error as the file system
+        // words it is the detail of a Thai line.
+        const QString message = own->message().trimmed();
+        const QString first = message.section(QLatin1Char('\n'), 0, 0);
+        if (!isThai(first))
+            return {QStringLiteral("ทำงานกับไฟล์ในเครื่องไม่สำเร็จ"), message};
+        return {first, message.section(QLatin1Char('\n'), 1).trimmed()};
+    }
+    return {QStringLiteral("เกิดข้อผิดพลาด"), text(error.what())};
 }
 
 } // namespace
 
-QString failureReason(const QString& step, const std::exception& error, int readTimeoutMs)
+QString failureReason(const ExchangeStep& step, const std::exception& error, int readTimeoutMs)
 {
-    QString reason = cause(error, readTimeoutMs);
-    if (!reason.endsWith(QLatin1Char('.')))
-        reason += QLatin1Char('.');
-    return step.isEmpty() ? reason : step + QStringLiteral(": ") + reason;
+    const Cause why = cause(error, readTimeoutMs);
+    QString reason = step.action.isEmpty() ? why.thai : step.action + QStringLiteral("ไม่สำเร็จ: ") + why.thai;
+    QStringList details;
+    if (!step.subject.isEmpty())
+        details << step.subject;
+    if (!why.detail.isEmpty())
+        details << why.detail;
+    if (!details.isEmpty())
+        reason += QStringLiteral("\n    ") + details.join(QStringLiteral(": ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return reason;
 }
 
 } // namespace tevrak::exchange

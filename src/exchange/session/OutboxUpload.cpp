@@ -133,8 +133,9 @@ private:
 
 QString conflictWith(const QString& name)
 {
-    return QStringLiteral("The server already holds a different file named \"%1\"; it was left as it is and "
-                          "the file stays in the outbox. Ask the insurer to check the server's copy.")
+    return QStringLiteral("บนเซิร์ฟเวอร์มีไฟล์อื่นชื่อเดียวกันอยู่แล้ว: ไม่ได้แตะต้องไฟล์บนเซิร์ฟเวอร์ "
+                          "ไฟล์ของเรายังอยู่ในโฟลเดอร์ส่งข้อมูล โปรดแจ้งบริษัทประกันให้ตรวจสอบไฟล์บนเซิร์ฟเวอร์\n"
+                          "The server already holds a different file named \"%1\".")
         .arg(name);
 }
 

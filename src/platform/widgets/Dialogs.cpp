@@ -39,6 +39,8 @@ public:
             break;
         }
         box.setStandardButtons(QMessageBox::Ok);
+        if (!message.details.isEmpty())
+            box.setDetailedText(message.details);
         box.exec();
     }
 

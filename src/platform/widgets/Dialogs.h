@@ -18,6 +18,8 @@ struct Message {
     QString caption;
     QString text;
     MessageIcon icon = MessageIcon::None;
+    // Shown under a button of its own (the message box's detailed text); empty: none.
+    QString details;
 };
 
 class Dialogs {

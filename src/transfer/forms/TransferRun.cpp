@@ -8,15 +8,29 @@
 #include "transfer/forms/ZipfU.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPushButton>
 
 namespace tevrak::transfer {
 
 namespace {
 
-// "Process Zip..." around each packing run.
+// "Process Zip..." around each packing run, its progress over the whole
+// packing, and its Cancel button.
 class PackingWindow : public TransferObserver {
 public:
-    explicit PackingWindow(TransferForms& forms) : m_forms(forms) {}
+    PackingWindow(TransferForms& forms, platform::CancelRequest& cancel) : m_forms(forms)
+    {
+        m_sinceEvents.start();
+        if (!m_forms.Zipf)
+            return;
+        m_forms.Zipf->CancelButton->setEnabled(true);
+        m_cancelButton = QObject::connect(m_forms.Zipf, &TZipf::cancelPressed, [&cancel] { cancel.request(); });
+    }
+    ~PackingWindow() override { QObject::disconnect(m_cancelButton); }
+    PackingWindow(const PackingWindow&) = delete;
+    PackingWindow& operator=(const PackingWindow&) = delete;
 
     void packingStarted() override
     {
@@ -30,9 +44,23 @@ public:
         if (m_forms.Zipf)
             m_forms.Zipf->hide();
     }
+    void progress(const exchange::ProgressReport& report) override
+    {
+        if (m_forms.Zipf)
+            m_forms.Zipf->showProgress(report);
+    }
+    void keepAlive() override
+    {
+        if (m_sinceEvents.elapsed() < 40)
+            return;
+        QCoreApplication::processEvents();
+        m_sinceEvents.restart();
+    }
 
 private:
     TransferForms& m_forms;
+    QElapsedTimer m_sinceEvents;
+    QMetaObject::Connection m_cancelButton;
 };
 
 // "Transfer failed", and under it why: the exchange's failure when it knows
@@ -51,6 +79,25 @@ QString failedMessage(const TransferOutcome& outcome)
     return lines.join(QLatin1Char('\n'));
 }
 
+QString cancelledMessage(const TransferOutcome& outcome)
+{
+    QString text = QStringLiteral("ยกเลิกการ Transfer แล้ว\n"
+                                  "ไฟล์ที่ส่งหรือรับครบแล้วยังอยู่ครบ ไฟล์และรายการที่ยังไม่ได้ส่งรออยู่ในเครื่อง "
+                                  "และจะส่งต่อเมื่อกด Transfer ครั้งต่อไป");
+    if (!outcome.exchange.failure.isEmpty())
+        text += QStringLiteral("\nก่อนยกเลิก:\n") + outcome.exchange.failure;
+    return text;
+}
+
+// The box's details: what this Transfer wrote into its history.
+QString historyDetails(const TransferLog& log)
+{
+    if (log.linesOfThisRun().isEmpty())
+        return {};
+    return QStringLiteral("บันทึกการ Transfer ครั้งนี้ (%1):\n").arg(log.filePath()) +
+           log.linesOfThisRun().join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 TransferRun::TransferRun(records::ClaimDatabase& database, const ProgramValues& values, TransferForms& forms,
@@ -62,23 +109,32 @@ TransferRun::TransferRun(records::ClaimDatabase& database, const ProgramValues& 
 void TransferRun::run()
 {
     m_outcome = {};
-    PackingWindow packing(m_forms);
-    exchange::ExchangeWindows exchangeWindows(m_forms, m_job.garageName());
+    platform::CancelRequest cancel;
+    PackingWindow packing(m_forms, cancel);
+    exchange::ExchangeWindows exchangeWindows(m_forms, m_job.garageName(), &cancel);
     m_job.Observer = &packing;
     m_job.ExchangeWatcher = &exchangeWindows;
+    m_job.Cancel = &cancel;
     m_job.Packer = m_forms.Zipf ? &m_forms.Zipf->Zip1 : nullptr;
     m_job.ExchangeReadTimeout = ExchangeReadTimeout;
 
     platform::InputBlock block(m_mainWindow);
     m_outcome = m_job.run();
     block.release();
+    m_job.Observer = nullptr;
+    m_job.ExchangeWatcher = nullptr;
+    m_job.Cancel = nullptr;
 
-    if (m_outcome.complete())
+    const QString details = historyDetails(m_job.log());
+    if (m_outcome.cancelled)
+        platform::dialogs().showMessage({platform::applicationTitle(), cancelledMessage(m_outcome),
+                                         platform::MessageIcon::Information, details});
+    else if (m_outcome.complete())
         platform::dialogs().showMessage({platform::applicationTitle(), QStringLiteral("Transfer Complete"),
-                                         platform::MessageIcon::Information});
+                                         platform::MessageIcon::Information, details});
     else
         platform::dialogs().showMessage(
-            {platform::applicationTitle(), failedMessage(m_outcome), platform::MessageIcon::Error});
+            {platform::applicationTitle(), failedMessage(m_outcome), platform::MessageIcon::Error, details});
 }
 
 } // namespace tevrak::transfer

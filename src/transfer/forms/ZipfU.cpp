@@ -1,11 +1,13 @@
 #include "transfer/forms/ZipfU.h"
 
+#include "exchange/forms/ProgressText.h"
 #include "transfer/job/PhotoPackaging.h"
 #include "transfer/job/TransferLog.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 namespace tevrak {
 
@@ -13,7 +15,7 @@ TZipf::TZipf(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Zipf"));
     setWindowTitle(QStringLiteral("Process Zip..."));
-    resize(420, 90);
+    resize(420, 150);
 
     Label1 = new QLabel(QStringLiteral("Label1"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -24,6 +26,21 @@ TZipf::TZipf(QWidget* parent) : QWidget(parent, Qt::Window)
     ProgressBar1->setGeometry(12, 44, 396, 18);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
+
+    PlaceLabel = new QLabel(this);
+    PlaceLabel->setObjectName(QStringLiteral("PlaceLabel"));
+    PlaceLabel->setGeometry(12, 68, 396, 18);
+    AmountLabel = new QLabel(this);
+    AmountLabel->setObjectName(QStringLiteral("AmountLabel"));
+    AmountLabel->setGeometry(12, 88, 396, 18);
+    CancelButton = new QPushButton(QStringLiteral("ยกเลิก"), this);
+    CancelButton->setObjectName(QStringLiteral("CancelButton"));
+    CancelButton->setGeometry(170, 114, 80, 26);
+    connect(CancelButton, &QPushButton::clicked, this, [this] {
+        CancelButton->setEnabled(false);
+        AmountLabel->setText(QStringLiteral("กำลังยกเลิก รอสักครู่..."));
+        emit cancelPressed();
+    });
 
     transfer::applyPackagingSettings(Zip1);
     Zip1.OnBegin = [this](TZip& sender, const std::string& fileName, int count, bool& extract) {
@@ -36,6 +53,15 @@ TZipf::TZipf(QWidget* parent) : QWidget(parent, Qt::Window)
 }
 
 TZipf::~TZipf() = default;
+
+void TZipf::showProgress(const exchange::ProgressReport& report)
+{
+    PlaceLabel->setText(exchange::placeText(report));
+    if (CancelButton->isEnabled())
+        AmountLabel->setText(exchange::amountText(report));
+    if (isVisible())
+        repaint();
+}
 
 void TZipf::Zip1Begin(TZip&, const std::string& fileName, int, bool&)
 {
@@ -58,7 +84,7 @@ PackingResult ZipFile(TZipf& Zipf)
     TransferLog log;
     return packOutboxGifs(
         Zipf.Zip1, log,
-        [&Zipf] {
+        [&Zipf](const QString&) {
             Zipf.show();
             QCoreApplication::processEvents();
         },

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/session/ProgressMeter.h"
 #include "transfer/job/PhotoPackaging.h"
 #include "zip/Zip.h"
 
@@ -7,13 +8,17 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace tevrak {
 
 // The packaging progress window "Process Zip...": created hidden at start-up
 // and kept for the whole run. It holds the archive writer Zip1 with the
 // packaging settings; while a photograph is packed it shows the photograph's
-// path and the writer's progress over the archive run.
+// path and the writer's progress over the archive run, and over the whole
+// packing the document's place, the bytes packed and the time left. Its
+// "ยกเลิก" button asks the Transfer to stop (cancelPressed) before the next
+// document.
 class TZipf : public QWidget {
     Q_OBJECT
 public:
@@ -25,9 +30,18 @@ public:
     // Zip1's OnProgress: the percentage of the archive run done.
     void Zip1Progress(TZip& sender, std::uint8_t byFile, std::uint8_t byArchive);
 
+    // Where the whole packing stands.
+    void showProgress(const exchange::ProgressReport& report);
+
     QLabel* Label1 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
+    QLabel* PlaceLabel = nullptr;
+    QLabel* AmountLabel = nullptr;
+    QPushButton* CancelButton = nullptr;
     TZip Zip1;
+
+signals:
+    void cancelPressed();
 };
 
 namespace transfer {

@@ -146,7 +146,7 @@ public:
     // Settles what an archive member of the document's name means for it;
     // false when nothing is left to store (already packed, or left unpacked).
     bool prepare();
-    void store(const std::function<void()>& beforeRun, const std::function<void()>& afterRun);
+    void store(const std::function<void(const QString&)>& beforeRun, const std::function<void()>& afterRun);
 
 private:
     bool moveHeldCopyToTrash(const FileContents& contents);
@@ -224,7 +224,8 @@ bool DocumentPacking::renameToNextFreeNumber(const std::vector<ListedMember>& me
     return true;
 }
 
-void DocumentPacking::store(const std::function<void()>& beforeRun, const std::function<void()>& afterRun)
+void DocumentPacking::store(const std::function<void(const QString&)>& beforeRun,
+                            const std::function<void()>& afterRun)
 {
     // The writer's errors of this run are the cause, should the document stay.
     QStringList errors;
@@ -248,7 +249,7 @@ void DocumentPacking::store(const std::function<void()>& beforeRun, const std::f
     m_zip.FileSpec.clear();
     m_zip.FileSpec.push_back(platform::nativePath(outboxLocal(m_name)));
     if (beforeRun)
-        beforeRun();
+        beforeRun(m_name);
     const int stored = m_zip.Compress();
     if (afterRun)
         afterRun();
@@ -300,7 +301,7 @@ void applyPackagingSettings(TZip& zip)
     zip.DefaultExt = ".zip";
 }
 
-PackingResult packOutboxGifs(TZip& zip, TransferLog& log, const std::function<void()>& beforeRun,
+PackingResult packOutboxGifs(TZip& zip, TransferLog& log, const std::function<void(const QString& name)>& beforeRun,
                              const std::function<void()>& afterRun)
 {
     PackingResult result;

@@ -47,8 +47,10 @@ struct PackingResult {
 };
 
 // Packs the outbox's GIF documents, one writer run per document in list
-// order (the list is taken once, at the start). `beforeRun` and `afterRun`
-// are called around each run (the progress window shows and hides there).
+// order (the list is taken once, at the start). `beforeRun` (with the
+// document's name) and `afterRun` are called around each run (the progress
+// window shows and hides there; what beforeRun throws stops the packing
+// before that run).
 // A document whose name the claim's archive already holds (without regard to
 // case) is never left out for it:
 // - the same contents (CRC-32 and size): the archive has it; the outbox copy
@@ -58,7 +60,8 @@ struct PackingResult {
 //   members) before its run, so that the archive keeps both.
 // Renamed documents, documents already packed and documents left in the
 // outbox go into `log` as they happen; the ones left are returned too.
-PackingResult packOutboxGifs(TZip& zip, TransferLog& log, const std::function<void()>& beforeRun = {},
+PackingResult packOutboxGifs(TZip& zip, TransferLog& log,
+                             const std::function<void(const QString& name)>& beforeRun = {},
                              const std::function<void()>& afterRun = {});
 
 } // namespace tevrak::transfer

@@ -145,15 +145,34 @@ TransferOutcome TransferJob::run()
     TransferOutcome outcome;
     try {
         exportTables();
+        stopWhenCancelled();
         outcome.unpacked = packDocuments().unpacked;
+        stopWhenCancelled();
+    } catch (const platform::Cancelled&) {
+        outcome.cancelled = true;
+        m_log.cancelled();
+        return outcome;
     } catch (const Error& error) {
         m_log.finished(false, error.message());
         throw;
     }
     outcome.exchange = exchange();
+    if (outcome.exchange.cancelled) {
+        // As after a kill: the rows wait for the next Transfer, whose export
+        // holds them again (the server's copy takes ours over theirs by key).
+        outcome.cancelled = true;
+        m_log.cancelled();
+        return outcome;
+    }
     m_log.finished(outcome.complete(), failureForHistory(outcome));
     markSent();
     return outcome;
+}
+
+void TransferJob::stopWhenCancelled() const
+{
+    if (Cancel && Cancel->requested())
+        throw platform::Cancelled();
 }
 
 void TransferJob::exportTables()
@@ -190,8 +209,25 @@ PackingResult TransferJob::packDocuments()
         applyPackagingSettings(packer);
     TransferObserver silent;
     TransferObserver& shown = Observer ? *Observer : silent;
-    return packOutboxGifs(
-        packer, m_log, [&shown] { shown.packingStarted(); }, [&shown] { shown.packingEnded(); });
+    const QStringList documents = outboxGifs();
+    quint64 total = 0;
+    for (const QString& name : documents)
+        total += quint64(std::max<qint64>(QFileInfo(platform::localPath(fileSpec(name))).size(), 0));
+    exchange::ProgressMeter meter(exchange::ProgressStage::Packing, int(documents.size()), total);
+    const PackingResult result = packOutboxGifs(
+        packer, m_log,
+        [&](const QString& name) {
+            meter.startFile(name, quint64(std::max<qint64>(QFileInfo(platform::localPath(fileSpec(name))).size(), 0)));
+            shown.progress(meter.takeReport());
+            shown.keepAlive();
+            stopWhenCancelled(); // between two documents, as a kill there would
+            shown.packingStarted();
+        },
+        [&shown] { shown.packingEnded(); });
+    meter.finishFile();
+    if (!documents.isEmpty())
+        shown.progress(meter.takeReport());
+    return result;
 }
 
 exchange::ExchangeOutcome TransferJob::exchange()
@@ -201,6 +237,7 @@ exchange::ExchangeOutcome TransferJob::exchange()
     merger.OnNote = [this](const QString& event) { m_log.serverNote(event); };
     session.ReadTimeout = ExchangeReadTimeout;
     session.Observer = ExchangeWatcher;
+    session.Cancel = Cancel;
     session.Merger = &merger;
     m_sentNames.clear();
     session.OnFileSent = [this](const QString& name, quint64 bytes) {

@@ -28,15 +28,22 @@ public:
     // One document is about to be packed into its claim's archive, and has been.
     virtual void packingStarted() {}
     virtual void packingEnded() {}
+    // Where the packing stands (stage Packing), before each document and when
+    // the last is done.
+    virtual void progress(const exchange::ProgressReport& /*report*/) {}
+    // Between two documents: a chance to take the Cancel button.
+    virtual void keepAlive() {}
 };
 
 // What a Transfer came to: the exchange's outcome, and the documents the
-// packing left in the outbox (not sent; the next Transfer packs them again).
+// packing left in the outbox (not sent; the next Transfer packs them again);
+// or that the clerk cancelled it, in the packing or in the exchange.
 struct TransferOutcome {
     exchange::ExchangeOutcome exchange;
     QList<UnpackedDocument> unpacked;
+    bool cancelled = false;
     // Everything went: the exchange succeeded and no document was left.
-    bool complete() const { return exchange.succeeded && unpacked.isEmpty(); }
+    bool complete() const { return exchange.succeeded && unpacked.isEmpty() && !cancelled; }
 };
 
 // One Transfer, without a window: the register and expense rows never sent
@@ -47,6 +54,11 @@ struct TransferOutcome {
 // export table and its .PX reached the server, even when another file failed
 // or a document could not be packed (it is not a row; it waits in the
 // outbox). Every step is recorded in the transfer history.
+//
+// The clerk may cancel it at any step (Cancel): the job stops at its next
+// check (between two documents of the packing, or, in the exchange, within
+// a tenth of a second), leaves everything as a kill would, and marks no row
+// sent; the next Transfer exports those rows again and goes on from there.
 class TransferJob {
 public:
     TransferJob(records::ClaimDatabase& database, QString garageName);
@@ -65,6 +77,8 @@ public:
     // Shown the packing, and the exchange; either may be null.
     TransferObserver* Observer = nullptr;
     exchange::ExchangeObserver* ExchangeWatcher = nullptr;
+    // The clerk's Cancel button; null: the job cannot be cancelled.
+    const platform::CancelRequest* Cancel = nullptr;
     // The archive writer that packs the documents (a window may show its
     // progress); null: the job packs with a writer of its own.
     TZip* Packer = nullptr;
@@ -82,6 +96,8 @@ private:
     void exportClaims();
     void exportExpenses();
     PackingResult packDocuments();
+    // Throws platform::Cancelled when the clerk asked to stop.
+    void stopWhenCancelled() const;
     exchange::ExchangeOutcome exchange();
     void markSent();
     bool reachedServer(const records::Table& exportTable) const;

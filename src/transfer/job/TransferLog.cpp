@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -20,13 +21,11 @@ namespace tevrak::transfer {
 namespace {
 
 // A name or a server's reason may carry line ends; the history keeps one line per event.
+// A reason's detail lines (indented under its first) join it with one space.
 QString oneLine(QString text)
 {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    for (QChar& c : text)
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
-            c = QLatin1Char(' ');
-    return text;
+    static const QRegularExpression lineEnds(QStringLiteral("[ \t]*[\r\n]+[ \t]*"));
+    return text.replace(lineEnds, QStringLiteral(" "));
 }
 
 // Whether the open file's last byte is something other than a line end.
@@ -63,7 +62,11 @@ TransferLog::TransferLog(const QString& filePath, qint64 rotationSize)
 {
 }
 
-void TransferLog::started() { append(QStringLiteral("transfer started")); }
+void TransferLog::started()
+{
+    m_thisRun.clear();
+    append(QStringLiteral("transfer started"));
+}
 
 void TransferLog::fileSent(const QString& name, qint64 size)
 {
@@ -131,8 +134,14 @@ void TransferLog::finished(bool ok, const QString& failureReason)
         append(QStringLiteral("transfer failed: %1").arg(oneLine(failureReason)));
 }
 
+void TransferLog::cancelled()
+{
+    append(QStringLiteral("transfer cancelled by the clerk; what was not sent or received waits for the next Transfer"));
+}
+
 void TransferLog::append(const QString& event)
 {
+    m_thisRun << QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + event;
     QDir().mkpath(QFileInfo(m_filePath).path());
     const QByteArray path = QFile::encodeName(m_filePath);
     // Writers of the history (two programs at once) take turns on the file

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace tevrak::transfer {
@@ -46,6 +47,12 @@ public:
     void serverNote(const QString& event);
     // The outcome; a failure with its reason.
     void finished(bool ok, const QString& failureReason = {});
+    // The clerk stopped the Transfer.
+    void cancelled();
+
+    // The events since started(), as written (for the clerk's result box),
+    // also those that could not be written to the file.
+    const QStringList& linesOfThisRun() const { return m_thisRun; }
 
     const QString& filePath() const { return m_filePath; }
     QString oldFilePath() const { return m_filePath + QStringLiteral(".1"); }
@@ -55,6 +62,7 @@ private:
 
     QString m_filePath;
     qint64 m_rotationSize;
+    QStringList m_thisRun;
 };
 
 } // namespace tevrak::transfer

@@ -20,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -105,12 +107,11 @@ TEST_F(ExchangeTest, SendsTheOutboxAndFetchesTheBranchFiles)
     EXPECT_EQ(readServerFile(garageFolder(root) / "Tevrak2.PX"), "index");
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"),
               (QStringList{"12345678800.gif", "note.txt"}));
-    // The progress window ran from 0 to files + 1 and is gone.
-    EXPECT_EQ(copyf.ProgressBar1->maximum(), 6);
-    EXPECT_EQ(copyf.ProgressBar1->value(), 6);
+    // The progress window ran to the end of the downloads' bytes and is gone.
+    EXPECT_EQ(copyf.ProgressBar1->value(), copyf.ProgressBar1->maximum());
     EXPECT_FALSE(copyf.isVisible());
-    EXPECT_EQ(copyf.Label2->text(), "From 'Transfer' to '" + garage + "'");
-    EXPECT_EQ(copyf.Label1->text(), "Tevrak2.PX"); // the last in case-insensitive order
+    EXPECT_EQ(copyf.Label2->text(), QStringLiteral("รับไฟล์จากสาขา ไปที่ c:\\LOAD"));
+    EXPECT_EQ(copyf.PlaceLabel->text(), QStringLiteral("ไฟล์ที่ 2 / 2"));
     // Downloads: into the day folder and ALL (beside the older, different copy there, which stays),
     // gone from the server, opened.
     const QString thai = QStringLiteral("ใบสั่งซ่อม.txt");
@@ -125,12 +126,11 @@ TEST_F(ExchangeTest, SendsTheOutboxAndFetchesTheBranchFiles)
     EXPECT_EQ(dialogs.openedInFolders.value(0), dayFolder());
     EXPECT_TRUE(dialogs.messages.empty()); // the exchange itself shows nothing
 
-    // A second exchange: empty outbox, empty branch folder; the bar starts again at 0 with maximum 1.
+    // A second exchange: empty outbox, empty branch folder; the bar starts again at 0.
     auto again = loginTo(port);
     again->BitBtn1Click();
     EXPECT_TRUE(again->outcome().succeeded) << again->session().failure().toStdString();
-    EXPECT_EQ(copyf.ProgressBar1->maximum(), 1);
-    EXPECT_EQ(copyf.ProgressBar1->value(), 1);
+    EXPECT_EQ(copyf.ProgressBar1->value(), 0);
     EXPECT_EQ(dialogs.openedDocuments.size(), 2);
 }
 
@@ -240,8 +240,8 @@ TEST_F(ExchangeTest, AFileTheServerHoldsIsCompletedSkippedOrLeftAlone)
     login->BitBtn1Click();
     EXPECT_FALSE(login->outcome().succeeded);
     const QString reason = login->session().failure();
-    EXPECT_TRUE(reason.startsWith("Sending \"33333333001.jpg\"")) << reason.toStdString();
-    EXPECT_TRUE(reason.contains("different file")) << reason.toStdString();
+    EXPECT_TRUE(reason.startsWith("ส่งไฟล์ไม่สำเร็จ: บนเซิร์ฟเวอร์มีไฟล์อื่นชื่อเดียวกันอยู่แล้ว")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains("\n    33333333001.jpg: ")) << reason.toStdString();
     EXPECT_EQ(QByteArray::fromStdString(readServerFile(garageFolder(root) / "11111111001.jpg")), photo);
     EXPECT_EQ(fs::last_write_time(garageFolder(root) / "22222222001.jpg"), before); // not sent again
     EXPECT_EQ(readServerFile(garageFolder(root) / "33333333001.jpg"), "another garage's photo");
@@ -266,23 +266,50 @@ TEST(LoginForm, PrefilledCredentialsAndClientSettings)
     EXPECT_EQ(QString::fromStdString(login.FtpLink1().Host), platform::ftpHost());
 }
 
-TEST(CopyingWindow, ProgressOverTheFilesAndAnAnimationOnlyWhileShown)
+TEST(CopyingWindow, ProgressInBytesCancelAndAnAnimationOnlyWhileShown)
 {
     TCopyf copyf;
+    int cancels = 0;
+    QObject::connect(&copyf, &TCopyf::cancelPressed, [&cancels] { ++cancels; });
+    copyf.BitBtn1->click();
+    EXPECT_EQ(cancels, 0); // hidden: nothing to cancel
     EXPECT_FALSE(copyf.isVisible()); // created hidden
     EXPECT_EQ(copyf.windowTitle(), "Copying...");
     EXPECT_TRUE(copyf.windowFlags() & Qt::WindowStaysOnTopHint);
-    copyf.startUpload(3);
+    copyf.startUpload();
     EXPECT_TRUE(copyf.isVisible());
-    EXPECT_EQ(copyf.ProgressBar1->maximum(), 4);
-    EXPECT_EQ(copyf.ProgressBar1->value(), 1);
+    EXPECT_EQ(copyf.ProgressBar1->value(), 0);
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
     while (std::chrono::steady_clock::now() < until && copyf.Animate1->frame() < 2)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_GE(copyf.Animate1->frame(), 2); // the sheet is on its way
-    for (int i = 0; i < 5; ++i)
-        copyf.stepIt();
-    EXPECT_EQ(copyf.ProgressBar1->value(), 4); // never past the end
+
+    exchange::ProgressReport report;
+    report.fileNumber = 12;
+    report.fileCount = 120;
+    report.bytesDone = 3 * 1024 * 1024;
+    report.bytesTotal = 12 * 1024 * 1024;
+    report.bytesPerSecond = 512 * 1024;
+    report.secondsLeft = 130;
+    copyf.showProgress(report);
+    EXPECT_EQ(copyf.PlaceLabel->text(), QStringLiteral("ไฟล์ที่ 12 / 120"));
+    EXPECT_EQ(copyf.AmountLabel->text(),
+              QStringLiteral("ส่งแล้ว 3.0 MB จาก 12 MB · 512 KB/วินาที · เหลืออีกประมาณ 2 นาที 10 วินาที"));
+    EXPECT_EQ(copyf.ProgressBar1->value(), 250);
+    report.bytesDone = 1024; // a report that would take the bar back
+    copyf.showProgress(report);
+    EXPECT_EQ(copyf.ProgressBar1->value(), 250);
+
+    copyf.BitBtn1->click();
+    QTest::keyClick(&copyf, Qt::Key_Escape); // once is enough
+    EXPECT_EQ(cancels, 1);
+    EXPECT_FALSE(copyf.BitBtn1->isEnabled());
+    EXPECT_TRUE(copyf.isVisible()); // until the exchange has stopped
+    copyf.showProgress(report);
+    EXPECT_EQ(copyf.AmountLabel->text(), QStringLiteral("กำลังยกเลิก รอสักครู่..."));
+    copyf.startDownload(); // the next phase or exchange starts afresh
+    EXPECT_TRUE(copyf.BitBtn1->isEnabled());
+    EXPECT_EQ(copyf.ProgressBar1->value(), 0);
     copyf.hide();
     const int frame = copyf.Animate1->frame();
     const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);

@@ -109,6 +109,16 @@ Step remove(const std::string& name)
     return [name](ScriptedFtpSession& s) { s.answer("DELE " + name, "250 deleted"); };
 }
 
+// The sizes asked for after the branch's listing, one a name to fetch; an
+// empty size: the server does not tell it.
+Step sizes(const std::vector<std::pair<std::string, std::string>>& named)
+{
+    return [named](ScriptedFtpSession& s) {
+        for (const auto& [name, size] : named)
+            s.answer("SIZE " + name, size.empty() ? "550 Not a regular file" : "213 " + size);
+    };
+}
+
 class ScriptedExchangeTest : public ::testing::Test {
 protected:
     void SetUp() override { cleanWorkstation(); }
@@ -187,7 +197,8 @@ TEST_F(ScriptedExchangeTest, PlainListingRefusedWith550IsAFailureNotAnEmptyFolde
     down.push_back(refusal("NLST", "550 Permission denied."));
 
     const QString failure = failingDownload(down);
-    EXPECT_TRUE(failure.startsWith("Listing the branch's folder")) << failure.toStdString();
+    EXPECT_TRUE(failure.startsWith("อ่านรายชื่อไฟล์ในโฟลเดอร์ของสาขาบนเซิร์ฟเวอร์ไม่สำเร็จ: เซิร์ฟเวอร์ตอบปฏิเสธ\n"))
+        << failure.toStdString();
     EXPECT_TRUE(failure.contains("550 Permission denied")) << failure.toStdString();
 }
 
@@ -200,6 +211,7 @@ TEST_F(ScriptedExchangeTest, FoldersAndSecondNamesForOneLocalFileStayOnTheServer
     ScriptedFtpPeer up(uploads({}));
     std::vector<Step> down = downloadLogin();
     down.push_back(listing("NLST *.*", ".\r\n..\r\nsub\r\na/x.pdf\r\nb/x.pdf\r\nB/X.PDF\r\n" + longName + "\r\n"));
+    down.push_back(sizes({{"sub", ""}, {"a/x.pdf", "7"}, {longName, "9"}}));
     down.push_back(refusal("RETR sub", "550 Not a regular file"));
     down.push_back([](ScriptedFtpSession& s) { s.answer("CWD sub", "250 ok"); });
     down.push_back([](ScriptedFtpSession& s) { s.answer("CWD ..", "250 ok"); });
@@ -226,6 +238,7 @@ TEST_F(ScriptedExchangeTest, DownloadThatDidNotComeWholeIsNeverDeleted)
     writeBranchFile(branch);
     std::vector<Step> down = downloadLogin();
     down.push_back(listing("NLST *.*", "only.pdf\r\n"));
+    down.push_back(sizes({{"only.pdf", "100"}}));
     down.push_back([](ScriptedFtpSession& s) {
         s.answer("PORT ", "200 ok");
         s.answer("RETR only.pdf", "150 Opening data connection for only.pdf (100 bytes)");
@@ -376,7 +389,9 @@ TEST_F(ScriptedReplacementTest, ServerWithoutRenameStoresOverOnlyBehindAWholeCop
         fetchCopy("Tevrak2.PX", "old index"),
     }, false));
     EXPECT_EQ(received, "new tablenew table");
-    EXPECT_TRUE(failure.startsWith("Sending \"Tevrak2.PX\"") && failure.contains("RNFR")) << failure.toStdString();
+    EXPECT_TRUE(failure.startsWith("ส่งไฟล์ไม่สำเร็จ: ") && failure.contains("\n    Tevrak2.PX: ") &&
+                failure.contains("RNFR"))
+        << failure.toStdString();
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{"Tevrak2.PX"});
 }
 
@@ -421,6 +436,7 @@ TEST_F(ScriptedExchangeTest, UnsafeListedNamesAreNeitherFetchedNorDeleted)
     std::vector<Step> down = downloadLogin();
     down.push_back(refusal("NLST *.*", "550 Wildcards not understood"));
     down.push_back(listing("NLST", ".\r\n..\r\n\r\n../../escape.txt\r\nsub/inner.txt\r\nbell\x07.txt\r\n"));
+    down.push_back(sizes({{"../../escape.txt", "15"}, {"sub/inner.txt", "5"}}));
     down.push_back(retrieve("../../escape.txt", "tried to escape"));
     down.push_back(remove("../../escape.txt"));
     down.push_back(retrieve("sub/inner.txt", "inner"));
@@ -449,6 +465,7 @@ TEST_F(ScriptedExchangeTest, DownloadFailingHalfWayKeepsWhatCameBefore)
     ScriptedFtpPeer up(uploads({}));
     std::vector<Step> down = downloadLogin();
     down.push_back(listing("NLST *.*", "first.pdf\r\nsecond.pdf\r\n"));
+    down.push_back(sizes({{"first.pdf", "14"}, {"second.pdf", "40000"}}));
     down.push_back(retrieve("first.pdf", "complete first"));
     down.push_back(remove("first.pdf"));
     down.push_back([](ScriptedFtpSession& s) {
@@ -488,6 +505,7 @@ TEST_F(ScriptedExchangeTest, OneFileThatCannotBeSentOrKeptHoldsBackNoOther)
     const std::string longName = std::string(252, 'n') + ".pdf"; // 256 bytes: no file name here can carry it
     std::vector<Step> down = downloadLogin();
     down.push_back(listing("NLST *.*", "a.pdf\r\n.tevrak-download.part\r\n" + longName + "\r\nb.pdf\r\n"));
+    down.push_back(sizes({{"a.pdf", "22"}, {"b.pdf", "5"}}));
     down.push_back(retrieve("a.pdf", "cannot be put in place"));
     down.push_back(retrieve("b.pdf", "whole"));
     down.push_back(remove("b.pdf"));
@@ -510,9 +528,10 @@ TEST_F(ScriptedExchangeTest, OneFileThatCannotBeSentOrKeptHoldsBackNoOther)
 
     EXPECT_FALSE(outcome.succeeded);
     EXPECT_EQ(failed, (QStringList{"11111111001.jpg", "a.pdf"}));
-    EXPECT_TRUE(outcome.failure.contains("Sending \"11111111001.jpg\"")) << outcome.failure.toStdString();
-    EXPECT_TRUE(outcome.failure.contains("553")) << outcome.failure.toStdString();
-    EXPECT_TRUE(outcome.failure.contains("Receiving \"a.pdf\"")) << outcome.failure.toStdString();
+    EXPECT_TRUE(outcome.failure.contains("ส่งไฟล์ไม่สำเร็จ: เซิร์ฟเวอร์ตอบปฏิเสธ\n    11111111001.jpg: 553"))
+        << outcome.failure.toStdString();
+    EXPECT_TRUE(outcome.failure.contains("รับไฟล์ไม่สำเร็จ: ") && outcome.failure.contains("\n    a.pdf: "))
+        << outcome.failure.toStdString();
     EXPECT_EQ(left, (QStringList{".tevrak-download.par", QString::fromStdString(longName).left(20)}));
     EXPECT_EQ(up.received(), "goes up");
     EXPECT_EQ(platform::listFiles(platform::paths::outbox + "\\*.*"), QStringList{"11111111001.jpg"});
@@ -534,6 +553,7 @@ TEST_F(ScriptedExchangeTest, ADiskWithoutTheFreeMarginLeavesEveryDownloadOnTheSe
     ScriptedFtpPeer up(uploads({}));
     std::vector<Step> down = downloadLogin();
     down.push_back(listing("NLST *.*", "a.pdf\r\nb.pdf\r\n"));
+    down.push_back(sizes({{"a.pdf", "1"}, {"b.pdf", "1"}}));
     ScriptedFtpPeer downPeer(down);
     ConnectionRouter router({up.port(), downPeer.port()});
     session = std::make_unique<exchange::ExchangeSession>(garage);

@@ -151,7 +151,7 @@ TEST_F(PhotoPackagingTest, OutboxWithoutGifsTouchesNothing)
     bool shown = false;
     zipf.Zip1.OnBegin = [&](TZip&, const std::string&, int, bool&) { shown = true; };
     transfer::TransferLog log;
-    EXPECT_EQ(transfer::packOutboxGifs(zipf.Zip1, log, [&] { shown = true; }).stored, 0);
+    EXPECT_EQ(transfer::packOutboxGifs(zipf.Zip1, log, [&](const QString&) { shown = true; }).stored, 0);
     EXPECT_FALSE(shown);
     EXPECT_EQ(readBytes(outboxFile("12345678.Zip")), "not even an archive");
 }
