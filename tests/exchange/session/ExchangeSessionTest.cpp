@@ -10,9 +10,13 @@
 #include "support/faults/PlantedFaults.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <limits>
+#include <thread>
 
 namespace tevrak {
 namespace {
@@ -588,5 +592,144 @@ TEST(DownloadNames, LastComponentOnlyAndNothingUnsafe)
                                   "del\x7f", "\xc2\x85next-line"})
         EXPECT_FALSE(localDownloadName(bad).has_value()) << bad;
 }
+
+// A step of the exchange held by the server (it says nothing more) while the
+// clerk presses Cancel from elsewhere: the exchange must end within a second,
+// close its connections and leave the outbox and the day folder as they were.
+struct HeldStep {
+    const char* name;
+    bool uploadHeld; // the upload connection holds; otherwise the download one
+    std::function<void(std::vector<Step>& script, std::atomic<bool>& holding)> script;
+};
+
+void PrintTo(const HeldStep& step, std::ostream* out)
+{
+    *out << step.name;
+}
+
+Step holdUntilClosed(std::atomic<bool>& holding, std::atomic<bool>& closed)
+{
+    return [&holding, &closed](ScriptedFtpSession& s) {
+        holding = true;
+        closed = s.waitForClientClose(5000);
+    };
+}
+
+class CancelledExchange : public ScriptedExchangeTest, public ::testing::WithParamInterface<HeldStep> {};
+
+TEST_P(CancelledExchange, EndsWithinASecondAndLeavesEverythingForTheNextOne)
+{
+    writeBranchFile(branch);
+    const QByteArray photo(4 << 20, 'p'); // more than the socket buffers take in
+    writeBytes(outboxFile("11111111001.jpg"), photo);
+    writeBytes(outboxFile("Tevrak2.DB"), "our table");
+    std::atomic<bool> holding{false}, closed{false};
+
+    std::vector<Step> held;
+    GetParam().script(held, holding);
+    held.push_back(holdUntilClosed(holding, closed));
+    std::vector<Step> upSteps = GetParam().uploadHeld ? held : uploads({"11111111001.jpg", "Tevrak2.DB"});
+    ScriptedFtpPeer up(upSteps);
+    std::unique_ptr<ScriptedFtpPeer> down;
+    std::vector<int> ports{up.port()};
+    if (!GetParam().uploadHeld) {
+        down = std::make_unique<ScriptedFtpPeer>(held);
+        ports.push_back(down->port());
+    }
+    ConnectionRouter router(ports);
+
+    platform::CancelRequest cancel;
+    std::chrono::steady_clock::time_point pressed;
+    std::thread clerk([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!holding && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // well inside the held step
+        pressed = std::chrono::steady_clock::now();
+        cancel.request();
+    });
+    session = std::make_unique<exchange::ExchangeSession>(garage);
+    session->link().Host = "127.0.0.1";
+    session->link().Port = router.port();
+    session->ReadTimeout = 8000; // a wait for the server alone would not end in time
+    session->Cancel = &cancel;
+    FixedMerger merger; // server copies are fetched to be combined
+    session->Merger = &merger;
+    const exchange::ExchangeOutcome outcome = session->run();
+    const auto ended = std::chrono::steady_clock::now();
+    clerk.join();
+    session.reset();
+    up.finish();
+    if (down)
+        down->finish();
+
+    ASSERT_TRUE(holding) << "the server never reached the held step";
+    EXPECT_LT(ended - pressed, std::chrono::seconds(1));
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_TRUE(closed) << "the connection stayed open after the cancel";
+    // Nothing of ours is lost: what was not sent is still in the outbox; no
+    // download was given its name.
+    if (GetParam().uploadHeld)
+        EXPECT_EQ(readBytes(local(platform::paths::outbox) + "/Tevrak2.DB"), "our table");
+    else
+        EXPECT_EQ(up.received(), (photo + "our table").toStdString());
+    EXPECT_TRUE(merger.asked.isEmpty()); // nothing was combined from a copy cut off
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AtEachStep, CancelledExchange,
+    ::testing::Values(
+        HeldStep{"connecting", true, [](std::vector<Step>&, std::atomic<bool>&) {}},
+        HeldStep{"listing", true,
+                 [](std::vector<Step>& script, std::atomic<bool>&) {
+                     script = ScriptedFtpPeer::login();
+                     script.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+                     script.push_back([](ScriptedFtpSession& s) {
+                         s.answer("PORT ", "200 ok");
+                         s.answer("NLST", "150 here");
+                         s.openData();
+                     });
+                 }},
+        HeldStep{"uploading", true,
+                 [](std::vector<Step>& script, std::atomic<bool>&) {
+                     script = ScriptedFtpPeer::login();
+                     script.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+                     script.push_back(listing("NLST *.*", ""));
+                     script.push_back([](ScriptedFtpSession& s) {
+                         s.answer("PORT ", "200 ok");
+                         s.answer("APPE 11111111001.jpg", "150 go");
+                         s.openData(); // and never read
+                     });
+                 }},
+        HeldStep{"fetching the server's copy to combine", true,
+                 [](std::vector<Step>& script, std::atomic<bool>&) {
+                     script = ScriptedFtpPeer::login();
+                     script.push_back([](ScriptedFtpSession& s) { s.answer("CWD Claim/" + cp874(garage), "250 ok"); });
+                     script.push_back(listing("NLST *.*", "Tevrak2.DB\r\n"));
+                     script.push_back(appended("11111111001.jpg"));
+                     script.push_back([](ScriptedFtpSession& s) {
+                         s.answer("SIZE Tevrak2.DB", "213 4000");
+                         s.answer("PORT ", "200 ok");
+                         s.answer("RETR Tevrak2.DB", "150 sending");
+                         s.openData();
+                         s.sendData("their");
+                     });
+                 }},
+        HeldStep{"downloading", false,
+                 [](std::vector<Step>& script, std::atomic<bool>&) {
+                     script = downloadLogin();
+                     script.push_back(listing("NLST *.*", "a.pdf\r\n"));
+                     script.push_back(sizes({{"a.pdf", "100000"}}));
+                     script.push_back([](ScriptedFtpSession& s) {
+                         s.answer("PORT ", "200 ok");
+                         s.answer("RETR a.pdf", "150 sending");
+                         s.openData();
+                         s.sendData(std::string(1000, 'a'));
+                     });
+                 }}),
+    [](const auto& info) { return "Step" + std::to_string(info.index); });
+
 } // namespace
 } // namespace tevrak
