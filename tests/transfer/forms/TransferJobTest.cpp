@@ -2,6 +2,12 @@
 // the marking of sent rows; then the ways it fails.
 
 #include "transfer/forms/TransferJobFixture.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
 #include "platform/core/Registry.h"
 
 #include <QSettings>
@@ -464,6 +470,117 @@ TEST_F(TransferJobTest, AWholeTransferOverTlsAndACertificateNobodyTrustsSendsNot
     ASSERT_GE(commands.size(), 5);
     EXPECT_EQ(commands.mid(0, 5), (QStringList{"AUTH TLS", "USER online", "PASS ******", "PBSZ 0", "PROT P"}));
     EXPECT_EQ(commands.count("AUTH TLS"), 2); // the upload's connection and the download's
+}
+
+
+// The clerk presses Cancel while the documents are packed, while the photos go
+// up and while the branch's files come down; after each the result box says
+// so, no row is marked sent, and the next Transfer sends every photo,
+// document and row exactly once.
+TEST_F(TransferJobTest, CancelledInEachPhaseThenTheNextTransferSendsEverythingOnce)
+{
+    LocalFtpServer server;
+    const std::string root = freshServerRoot();
+    pointAt(startServer(server, root, {"--rate", "200000"}));
+    writeBranchFile(branch);
+    saveReport("12345678", 1, QStringLiteral("รออะไหล่"));
+    saveExpense("12345678", 1);
+    std::vector<QByteArray> photos;
+    for (int i = 1; i <= 3; ++i) {
+        photos.push_back(QByteArray(300000, char('a' + i)));
+        writeBytes(outboxFile(QStringLiteral("1234567800%1.jpg").arg(i)), photos.back());
+    }
+    const QStringList documents{"12345678800.gif", "12345678801.gif"};
+    for (const QString& gif : documents)
+        writeBytes(outboxFile(gif), gifBytes(noisyImage(QSize(100, 80), Qt::darkGreen, 30, gif.size())));
+    for (const char* name : {"a.pdf", "b.pdf"})
+        writeServerFile(branchFolder(root) / name, std::string(300000, name[0]));
+
+    // Presses a Cancel button as soon as the windows show the moment.
+    QTimer clerk;
+    std::function<bool()> moment;
+    QPushButton* button = nullptr;
+    QObject::connect(&clerk, &QTimer::timeout, [&] {
+        if (moment && moment()) {
+            moment = nullptr;
+            button->click();
+        }
+    });
+    clerk.start(10);
+    const auto cancelledRun = [&](const char* phase) {
+        dialogs.messages.clear();
+        runJob();
+        ASSERT_EQ(outcomes(), QStringList{QStringLiteral("ยกเลิกการ Transfer แล้ว")}) << phase << failure.toStdString();
+        EXPECT_TRUE(dialogs.last().details.contains("transfer cancelled by the clerk")) << phase;
+        EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=0"}) << phase;
+        EXPECT_EQ(sendFlags("Expense"), QStringList{"12345678/1=0"}) << phase;
+    };
+
+    // While the second document is packed.
+    const auto begin = zipf.Zip1.OnBegin;
+    zipf.Zip1.OnBegin = [&](TZip& zip, const std::string& file, int count, bool& extract) {
+        if (QString::fromStdString(file).endsWith("801.gif"))
+            zipf.CancelButton->click();
+        begin(zip, file, count, extract);
+    };
+    cancelledRun("packing");
+    zipf.Zip1.OnBegin = begin;
+    EXPECT_TRUE(serverNames(garageFolder(root)).empty()); // nothing went
+
+    // While the second photo goes up.
+    button = copyf.BitBtn1;
+    moment = [&] { return copyf.isVisible() && copyf.PlaceLabel->text().startsWith(QStringLiteral("ไฟล์ที่ 2 /")); };
+    cancelledRun("sending");
+    EXPECT_TRUE(QFile::exists(outboxFile("12345678002.jpg")) || QFile::exists(outboxFile("12345678003.jpg")));
+
+    // While the first of the branch's files comes down.
+    moment = [&] {
+        return copyf.isVisible() && copyf.Label2->text().startsWith(QStringLiteral("รับไฟล์")) &&
+               copyf.AmountLabel->text().startsWith(QStringLiteral("รับแล้ว")) && copyf.ProgressBar1->value() > 0;
+    };
+    cancelledRun("receiving");
+    int waiting = 0;
+    for (const char* name : {"a.pdf", "b.pdf"}) {
+        // A file still on the server was never given its name here; one gone
+        // from the server is here whole.
+        const bool onServer = fs::exists(branchFolder(root) / name);
+        waiting += onServer;
+        if (onServer)
+            EXPECT_FALSE(QFile::exists(dayFolder() + "/" + name)) << name;
+        else
+            EXPECT_EQ(readBytes(dayFolder() + "/" + name), QByteArray(300000, name[0]));
+    }
+    EXPECT_GE(waiting, 1);
+    EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Hidden | QDir::Files).filter(".tevrak"), QStringList{});
+
+    dialogs.messages.clear();
+    runJob();
+    ASSERT_EQ(outcomes(), QStringList{"Transfer Complete"}) << failure.toStdString();
+    // The details: this Transfer's history, from its start to its outcome.
+    const QStringList details = dialogs.last().details.split('\n');
+    ASSERT_GE(details.size(), 3);
+    EXPECT_TRUE(details[1].endsWith("transfer started")) << details[1].toStdString();
+    EXPECT_TRUE(details.back().endsWith("transfer complete")) << details.back().toStdString();
+    EXPECT_EQ(details.filter("cancelled").size(), 0);
+    const fs::path up = garageFolder(root);
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / QStringLiteral("1234567800%1.jpg").arg(i).toStdString())),
+                  photos[size_t(i - 1)]);
+    QStringList members;
+    for (const QString& line : pythonZipMembers(forTools(up / "12345678.Zip")).output.split('\n', Qt::SkipEmptyParts))
+        members << line.section('\t', 0, 0);
+    EXPECT_EQ(members, documents);
+    for (const char* table : {"Tevrak2", "Expense2"}) {
+        const ToolRun rows = runTool("sqlite3", {"-readonly", forTools(up / (std::string(table) + ".DB")),
+                                                 QStringLiteral("select Claimno || '/' || Seq from %1").arg(table)});
+        EXPECT_EQ(rows.output.split('\n', Qt::SkipEmptyParts), QStringList{"12345678/1"}) << table;
+    }
+    for (const char* name : {"a.pdf", "b.pdf"}) {
+        EXPECT_EQ(readBytes(dayFolder() + "/" + name), QByteArray(300000, name[0]));
+        EXPECT_FALSE(fs::exists(branchFolder(root) / name));
+    }
+    EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=1"});
+    EXPECT_EQ(sendFlags("Expense"), QStringList{"12345678/1=1"});
 }
 
 } // namespace
