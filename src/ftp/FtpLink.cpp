@@ -489,6 +489,34 @@ void TFtpLink::Report(bool upload, std::uint64_t done, std::uint64_t total)
         OnProgress(TTransferProgress{upload, done, total});
 }
 
+std::uint64_t TFtpLink::Departed(std::uint64_t written) const
+{
+    return written - std::min<std::uint64_t>(dataLink_->QueuedBytes(), written);
+}
+
+void TFtpLink::FollowSendQueue(std::uint64_t written, std::uint64_t total)
+{
+    // On a slow line the system may hold much of a file after the last write;
+    // the progress follows the line until it has gone.
+    size_t last = SIZE_MAX;
+    auto changed = std::chrono::steady_clock::now();
+    for (;;) {
+        const size_t queued = dataLink_->QueuedBytes();
+        if (queued == 0)
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (queued != last) {
+            last = queued;
+            changed = now;
+        } else if (ReadTimeout > 0 && now - changed >= std::chrono::milliseconds(ReadTimeout)) {
+            break; // the close and the completion reply decide
+        }
+        Report(true, written - std::min<std::uint64_t>(queued, written), total);
+        socketutil::PollOne(dataLink_->Handle(), 0, 50, OnWait);
+    }
+    Report(true, written, total);
+}
+
 char* TFtpLink::Block(size_t size)
 {
     if (blockSize_ < size) {
@@ -629,9 +657,10 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
                 throw EFtpNoData();
             dataLink_->WriteBytes(block, read);
             done += read;
-            Report(true, done, total);
+            Report(true, Departed(done), total);
             pace.Moved(read);
         }
+        FollowSendQueue(done, total);
         if (dataLink_->Encrypted())
             dataLink_->CloseTlsStream(); // only a whole upload ends with the alert
     } catch (...) {

@@ -83,8 +83,10 @@ public:
     // --speed-limit/--speed-time; 0 in either: no such limit.
     std::uint64_t LowSpeedLimit = 0;
     int LowSpeedTime = 0;
-    // Called after every block moved over a data connection. An exception
-    // thrown from it abandons the transfer (the data connection is closed).
+    // Called after every block moved over a data connection (an upload's bytes
+    // counted as they leave the system's send queue, also while the last of
+    // them drain before the close). An exception thrown from it abandons the
+    // transfer (the data connection is closed).
     std::function<void(const TTransferProgress&)> OnProgress;
 
     // Connects, reads the greeting (220) and, with login, logs in (USER, PASS
@@ -154,6 +156,11 @@ private:
     // transfer aborted (426/450, then 226/225; the first reply in lastAbort_).
     bool ReadCompletion();
     void Report(bool upload, std::uint64_t done, std::uint64_t total);
+    // An upload's bytes that have left: written less what the system still queues.
+    std::uint64_t Departed(std::uint64_t written) const;
+    // Waits, reporting, until the system's send queue of the data connection
+    // is empty, or stays unchanged for ReadTimeout.
+    void FollowSendQueue(std::uint64_t written, std::uint64_t total);
     char* Block(size_t size);
 
     TServerReply greeting_;

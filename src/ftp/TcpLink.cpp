@@ -11,6 +11,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -499,6 +501,14 @@ bool socketAddress(int fd, bool peer, sockaddr_in& address)
 }
 
 } // namespace
+
+size_t TTcpLink::QueuedBytes() const
+{
+    int queued = 0;
+    if (fd_ < 0 || ::ioctl(fd_, SIOCOUTQ, &queued) != 0 || queued < 0)
+        return 0;
+    return static_cast<size_t>(queued);
+}
 
 std::string TTcpLink::LocalAddress() const
 {

@@ -106,6 +106,9 @@ public:
     int Handle() const { return fd_; }
     // Input received and not yet read (decrypted input included).
     size_t BufferedBytes() const;
+    // Bytes written that the peer has not yet acknowledged (still in the
+    // system's send queue); 0 when not known.
+    size_t QueuedBytes() const;
     size_t BufferCapacity() const { return capacity_; }
     const TServerReply& LastReply() const { return lastReply_; }
 

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <cmath>
 
 namespace tevrak::exchange {
 
@@ -59,7 +60,7 @@ QString amountText(const ProgressReport& report)
     if (report.bytesPerSecond > 0)
         parts << sizeText(quint64(report.bytesPerSecond)) + QStringLiteral("/วินาที");
     if (report.secondsLeft)
-        parts << QStringLiteral("เหลืออีกประมาณ ") + durationText(*report.secondsLeft);
+        parts << QStringLiteral("เหลืออีกประมาณ ") + durationText(qint64(std::ceil(*report.secondsLeft)));
     return parts.join(QStringLiteral(" · "));
 }
 

@@ -11,7 +11,6 @@ ProgressMeter::ProgressMeter(ProgressStage stage, int fileCount, quint64 bytesTo
 {
     m_start = m_now();
     m_lastReport = m_start - ReportInterval;
-    m_samples.emplace_back(m_start, 0);
 }
 
 void ProgressMeter::startFile(const QString& name, std::optional<quint64> size)
@@ -46,7 +45,13 @@ void ProgressMeter::sample()
 {
     const Clock::time_point now = m_now();
     const quint64 done = m_finishedBytes + m_fileBytes;
-    if (!m_samples.empty() && now - m_samples.back().first < std::chrono::milliseconds(50)) {
+    // The rate is measured from the first bytes that moved: the connecting
+    // and the commands before them are no part of it.
+    if (m_samples.empty()) {
+        m_samples.emplace_back(now, done);
+        return;
+    }
+    if (now - m_samples.back().first < std::chrono::milliseconds(50)) {
         m_samples.back().second = done; // one sample per 50 ms is plenty
     } else {
         m_samples.emplace_back(now, done);
@@ -70,14 +75,15 @@ ProgressReport ProgressMeter::report() const
     // The rate over the window, measured up to now: a line that has stopped
     // shows its rate falling.
     const Clock::time_point now = m_now();
+    if (m_samples.empty())
+        return report;
     const auto& oldest = m_samples.front();
     const auto span = now - oldest.first;
     if (span >= MinimumSpan) {
         const double seconds = std::chrono::duration<double>(span).count();
         report.bytesPerSecond = double(report.bytesDone - oldest.second) / seconds;
         if (report.bytesTotal > 0 && report.bytesPerSecond > 0)
-            report.secondsLeft =
-                qint64(std::ceil(double(report.bytesTotal - report.bytesDone) / report.bytesPerSecond));
+            report.secondsLeft = double(report.bytesTotal - report.bytesDone) / report.bytesPerSecond;
     }
     return report;
 }

@@ -21,7 +21,7 @@ struct ProgressReport {
     quint64 bytesDone = 0;
     quint64 bytesTotal = 0;             // 0: not known
     double bytesPerSecond = 0;          // over the last RateWindow; 0 until known
-    std::optional<qint64> secondsLeft;  // once the rate and the total are known
+    std::optional<double> secondsLeft;  // once the rate and the total are known
 };
 
 // Counts a step's bytes as its files move and turns them into reports.
@@ -30,15 +30,16 @@ struct ProgressReport {
 // finished, however many bytes went over the line for it (none when the server
 // held it already, the rest when it held the beginning), and a file's bytes in
 // flight never pass its size. The rate is the bytes counted over the last
-// RateWindow (from the start while the step is younger), known once
-// MinimumSpan has passed; the time left is the bytes still to go at that rate.
+// RateWindow (from the first bytes that moved while the step is younger),
+// known once MinimumSpan has passed; the time left is the bytes still to go
+// at that rate.
 // A recent window follows a line that slows down or speeds up within seconds,
 // and is long enough that the pause between two files does not upset it.
 class ProgressMeter {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds RateWindow{5000};
-    static constexpr std::chrono::milliseconds MinimumSpan{1000};
+    static constexpr std::chrono::milliseconds MinimumSpan{2000};
     // How often a report is due while bytes move (twice a second and more).
     static constexpr std::chrono::milliseconds ReportInterval{250};
 

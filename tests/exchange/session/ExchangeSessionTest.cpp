@@ -6,6 +6,7 @@
 #include "exchange/session/DownloadNames.h"
 #include "exchange/session/ExchangeSession.h"
 #include "platform/core/FileSystem.h"
+#include "support/LocalFtpServer.h"
 #include "support/ScriptedFtpPeer.h"
 #include "support/faults/PlantedFaults.h"
 
@@ -15,6 +16,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <iostream>
+#include <iterator>
 #include <limits>
 #include <thread>
 
@@ -730,6 +734,88 @@ INSTANTIATE_TEST_SUITE_P(
                      });
                  }}),
     [](const auto& info) { return "Step" + std::to_string(info.index); });
+
+
+// Every progress report of an exchange, with the moment it came.
+struct ProgressRecorder : exchange::ExchangeObserver {
+    struct Seen {
+        std::chrono::steady_clock::time_point at;
+        exchange::ProgressReport report;
+    };
+    void progress(const exchange::ProgressReport& report) override
+    {
+        seen.push_back({std::chrono::steady_clock::now(), report});
+    }
+    std::vector<Seen> of(exchange::ProgressStage stage) const
+    {
+        std::vector<Seen> chosen;
+        std::copy_if(seen.begin(), seen.end(), std::back_inserter(chosen),
+                     [stage](const Seen& s) { return s.report.stage == stage; });
+        return chosen;
+    }
+    std::vector<Seen> seen;
+};
+
+TEST(ExchangeProgress, OnASlowLineTheBytesOnlyGrowEndExactAndTheTimeLeftHolds)
+{
+    cleanWorkstation();
+    writeBranchFile(branch);
+    const std::string root = freshServerRoot();
+    fs::create_directories(fs::path(root) / "Claim" / cp874(garage));
+    fs::create_directories(fs::path(root) / "Claim" / "Download3" / cp874(branch));
+    quint64 sending = 0;
+    for (int i = 1; i <= 3; ++i) {
+        writeBytes(outboxFile(QStringLiteral("1111111100%1.jpg").arg(i)), QByteArray(400000 + i, 'p'));
+        sending += 400000 + i;
+    }
+    for (const char* name : {"a.pdf", "b.pdf"})
+        writeServerFile(fs::path(root) / "Claim" / "Download3" / cp874(branch) / name, std::string(300000, 'd'));
+    LocalFtpServer server;
+    const int port = server.start(root, {"--rate", "200000"});
+
+    ProgressRecorder recorder;
+    exchange::ExchangeSession session(garage);
+    session.link().Host = "127.0.0.1";
+    session.link().Port = port;
+    session.Observer = &recorder;
+    ASSERT_TRUE(session.run().succeeded) << session.failure().toStdString();
+
+    for (const auto& [stage, total] : {std::pair{exchange::ProgressStage::Sending, sending},
+                                       std::pair{exchange::ProgressStage::Receiving, quint64(600000)}}) {
+        const std::vector<ProgressRecorder::Seen> seen = recorder.of(stage);
+        ASSERT_GE(seen.size(), 3u); // each file's start, and the end
+        double worst = 0;
+        std::chrono::steady_clock::duration longestGap{};
+        for (size_t i = 0; i < seen.size(); ++i) {
+            const exchange::ProgressReport& report = seen[i].report;
+            EXPECT_EQ(report.bytesTotal, total);
+            if (i > 0) {
+                EXPECT_GE(report.bytesDone, seen[i - 1].report.bytesDone) << "report " << i;
+                EXPECT_GE(report.fileNumber, seen[i - 1].report.fileNumber) << "report " << i;
+                longestGap = std::max(longestGap, seen[i].at - seen[i - 1].at);
+            }
+            // The time left against the time the phase really took from
+            // there, once a tenth of the bytes is done and the rate has been
+            // measured for its first second (the last second aside, where a
+            // tenth of a second is already a large share).
+            const double truth = std::chrono::duration<double>(seen.back().at - seen[i].at).count();
+            const bool measured = seen[i].at - seen.front().at >= exchange::ProgressMeter::MinimumSpan;
+            if (report.bytesDone * 10 >= total && measured && truth >= 1.0) {
+                ASSERT_TRUE(report.secondsLeft.has_value())
+                    << "report " << i << " of stage " << int(stage) << ": " << report.bytesDone << " bytes at "
+                    << report.bytesPerSecond << " B/s";
+                EXPECT_NEAR(*report.secondsLeft, truth, truth / 4) << "report " << i;
+                worst = std::max(worst, std::abs(*report.secondsLeft - truth) / truth);
+            }
+        }
+        EXPECT_EQ(seen.back().report.bytesDone, total);
+        EXPECT_LT(longestGap, std::chrono::milliseconds(600)); // at least twice a second, and then some
+        std::cout << (stage == exchange::ProgressStage::Sending ? "sending" : "receiving") << ": " << seen.size()
+                  << " reports, longest gap "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(longestGap).count()
+                  << " ms, worst time-left error " << int(worst * 100) << " %" << std::endl;
+    }
+}
 
 } // namespace
 } // namespace tevrak
