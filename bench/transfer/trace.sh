@@ -72,14 +72,19 @@ def breakdown(evs):
     current = None
     flush_time = flushes = 0.0
     state = "local"
-    def close_phase(name, t):
+    phase_flushes = [0, 0.0]  # count and seconds in the phase so far
+    uploads_from = None
+    def close_phase(name, t, since=None):
         nonlocal mark
-        phases.append((name, t - mark))
+        phases.append((name, t - (mark if since is None else since), phase_flushes[:]))
+        phase_flushes[:] = [0, 0.0]
         mark = t
     for t, call, args, ret, dur in evs:
         if call in ("fsync", "fdatasync"):
             flushes += 1
             flush_time += dur
+            phase_flushes[0] += 1
+            phase_flushes[1] += dur
         if call == "connect" and "htons(%s)" % port in args:
             close_phase({"local": "exports and packing (before the first login)",
                          "between": "after the uploads: close, day folders, branch file"}.get(state, state), t)
@@ -97,6 +102,7 @@ def breakdown(evs):
             elif state.startswith("listing") and reply == "226":
                 close_phase(state + " (PORT, NLST, data, 226)", t)
                 state = "uploads" if logins == 1 else "download end"
+                uploads_from = t
             elif state == "uploads" and reply in ("125", "150"):
                 current = {"start": mark, "150": t}
             elif state == "uploads" and reply == "226" and current:
@@ -113,7 +119,7 @@ def breakdown(evs):
             mark = t
             current = None
         elif call == "close" and args == control and state == "uploads":
-            close_phase("uploads", t)
+            close_phase("uploads (each below)", t, uploads_from)
             state = "between"
         elif call == "close" and args == control and state == "download end":
             close_phase("close", t)
@@ -127,10 +133,11 @@ def ms(x):
 for n, evs in enumerate(rounds(), 1):
     total, phases, files, flushes, flush_time = breakdown(evs)
     print("\nround %d (traced): %.0f ms, %d flushes taking %.1f ms" % (n, total * 1e3, flushes, flush_time * 1e3))
-    for name, seconds in phases:
-        print("  %s ms  %5.1f %%  %s" % (ms(seconds), 100 * seconds / total, name))
+    print("  %8s     %5s    %-6s %8s" % ("ms", "%", "flushes", "ms"))
+    for name, seconds, (count, flushed) in phases:
+        print("  %s ms  %5.1f %%  %3d %s ms  %s" % (ms(seconds), 100 * seconds / total, count, ms(flushed), name))
     if files:
-        keys = [("226 of the last, PORT, APPE to 125/150", "start", "150"), ("125/150 to the server's connection", "150", "accept"),
+        keys = [("the last file removed to 125/150 (listener, PORT, APPE)", "start", "150"), ("125/150 to the server's connection", "150", "accept"),
                 ("data (2 MB)", "accept", "closed"), ("close to 226", "closed", "226"),
                 ("226 to the file removed", "226", "removed")]
         print("  %d uploads, per file (mean):" % len(files))
