@@ -137,7 +137,7 @@ for n, evs in enumerate(rounds(), 1):
     for name, seconds, (count, flushed) in phases:
         print("  %s ms  %5.1f %%  %3d %s ms  %s" % (ms(seconds), 100 * seconds / total, count, ms(flushed), name))
     if files:
-        keys = [("the last file removed to 125/150 (listener, PORT, APPE)", "start", "150"), ("125/150 to the server's connection", "150", "accept"),
+        keys = [("the last file removed to 125/150 (log, progress window, listener, PORT, APPE)", "start", "150"), ("125/150 to the server's connection", "150", "accept"),
                 ("data (2 MB)", "accept", "closed"), ("close to 226", "closed", "226"),
                 ("226 to the file removed", "226", "removed")]
         print("  %d uploads, per file (mean):" % len(files))
