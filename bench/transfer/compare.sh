@@ -40,16 +40,29 @@ done
 /usr/bin/python3 - "$work"/round*.json <<'PY'
 import json, sys
 runs = {}
+cpu = []
+rounds = []
 for path in sys.argv[1:]:
+    times = {}
     for b in json.load(open(path))["benchmarks"]:
         if b.get("error_occurred"):
             print("error in", b["name"], b.get("error_message"))
             continue
-        runs.setdefault(b["name"].split("/")[0], []).append(b["real_time"])
+        name = b["name"].split("/")[0]
+        runs.setdefault(name, []).append(b["real_time"])
+        times[name] = b["real_time"]
+        if name == "TransferJob_Tevrak":
+            cpu.append(b["cpu_time"])
+    if len(times) == 2:
+        rounds.append(times["TransferJob_Tevrak"] / times["Upload100_Curl"])
 ours = min(runs["TransferJob_Tevrak"])
 theirs = min(runs["Upload100_Curl"])
 print()
 print("%-34s %10.0f ms" % ("Transfer job (whole), best", ours))
 print("%-34s %10.0f ms" % ("curl, 100 uploads, best", theirs))
-print("%-34s %10.2f     (goal <= 1.30)" % ("ratio", ours / theirs))
+print("%-34s %10.2f     (goal <= 1.20)" % ("ratio", ours / theirs))
+# The machine's load drifts between rounds: each round's own ratio, and our
+# process's CPU time, which the load moves less than the wall time.
+print("%-34s %s" % ("ratio in each round", " ".join("%.2f" % r for r in rounds)))
+print("%-34s %s" % ("Transfer job CPU time, each round", " ".join("%.0f ms" % c for c in cpu)))
 PY

@@ -234,10 +234,12 @@ void TFtpLink::CloseControl()
 void TFtpLink::SecureControl()
 {
     // Prepared first: trusted certificates that cannot be read fail before
-    // anything is sent.
+    // anything is sent. The system's own are read only for a server that
+    // agreed to encrypt.
     auto context = std::make_unique<TTlsContext>(CertificateFile);
     const int code = SendCommand("AUTH TLS");
     if (code == 234) {
+        context->TrustSystemCertificates();
         tlsContext_ = std::move(context);
         StartTls(*tlsContext_, Host, TTlsRole::Control);
         return;

@@ -39,7 +39,6 @@ TTlsContext::TTlsContext(const std::string& certificateFile)
         throw EFtpTlsError("TLS cannot be prepared: " + lastOpenSslError());
     SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
     SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_default_verify_paths(ctx_);
     if (!certificateFile.empty() &&
         SSL_CTX_load_verify_locations(ctx_, certificateFile.c_str(), nullptr) != 1) {
         const std::string why = lastOpenSslError();
@@ -60,6 +59,15 @@ TTlsContext::~TTlsContext()
     if (latestSession_)
         SSL_SESSION_free(latestSession_);
     SSL_CTX_free(ctx_);
+}
+
+void TTlsContext::TrustSystemCertificates()
+{
+    if (systemTrusted_)
+        return;
+    SSL_CTX_set_default_verify_paths(ctx_);
+    ERR_clear_error(); // a missing system bundle leaves only the certificate file
+    systemTrusted_ = true;
 }
 
 void TTlsContext::KeepSessionsOf(ssl_st* connection)

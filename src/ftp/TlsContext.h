@@ -24,13 +24,19 @@ namespace tevrak {
 class TTlsContext {
 public:
     // certificateFile: a PEM file of extra trusted certificates; empty for
-    // none. A file that cannot be read raises EFtpTlsError.
+    // none. A file that cannot be read raises EFtpTlsError. The system's
+    // trusted certificates are read by TrustSystemCertificates.
     explicit TTlsContext(const std::string& certificateFile);
     ~TTlsContext();
     TTlsContext(const TTlsContext&) = delete;
     TTlsContext& operator=(const TTlsContext&) = delete;
 
     ssl_ctx_st* Handle() const { return ctx_; }
+
+    // Adds the system's trusted certificates (once). Reading the system's
+    // bundle costs some 30 ms, so it waits until a server agreed to encrypt:
+    // a login to a server without TLS does without it.
+    void TrustSystemCertificates();
 
     // Keeps the sessions the server hands connection (at the end of a TLS 1.2
     // handshake, in tickets after a TLS 1.3 one).
@@ -43,6 +49,7 @@ private:
 
     ssl_ctx_st* ctx_ = nullptr;
     ssl_session_st* latestSession_ = nullptr;
+    bool systemTrusted_ = false;
 };
 
 // The OpenSSL error queue's oldest entry in words ("no details" when empty);
