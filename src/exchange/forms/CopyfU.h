@@ -3,6 +3,7 @@
 #include "exchange/session/ProgressMeter.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 class QLabel;
 class QProgressBar;
@@ -35,7 +36,7 @@ public:
     void showFile(const QString& name, const QString& garageName);
     // Where the phase stands; the bar never goes back within a phase.
     void showProgress(const exchange::ProgressReport& report);
-    // Paints the window now.
+    // Paints the window now, unless it was painted in the last 40 ms.
     void repaintNow();
 
     exchange::CopyAnimation* Animate1 = nullptr;
@@ -58,6 +59,7 @@ private:
     void pressCancel();
 
     bool m_cancelling = false;
+    QElapsedTimer m_sinceRepaint;
 };
 
 namespace exchange {
