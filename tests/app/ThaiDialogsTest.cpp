@@ -124,12 +124,19 @@ void whileModal(const std::function<void()>& show, const std::function<void(QWid
                 QWidget* parent = nullptr)
 {
     bool inspected = false;
+    int waited = 0;
     QTimer poll;
     poll.setInterval(50);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || modal == parent || !modal->isVisible() || inspected)
+        if (modal == nullptr || modal == parent || !modal->isVisible() || inspected) {
+            // A window that never counts as the modal one is closed after 10 s, so the test fails instead of hanging.
+            if (++waited == 200)
+                for (QWidget* window : QApplication::topLevelWidgets())
+                    if (window != parent && window->isVisible() && window->isModal())
+                        window->close();
             return;
+        }
         inspected = true;
         poll.stop();
         QPointer<QWidget> window(modal);
