@@ -614,4 +614,85 @@ Please turn one of those options off.</source>
         <translation>โฟลเดอร์</translation>
     </message>
 </context>
+<context>
+    <name>QLineEdit</name>
+    <message>
+        <source>&amp;Undo</source>
+        <translation>เลิกทำ</translation>
+    </message>
+    <message>
+        <source>&amp;Redo</source>
+        <translation>ทำซ้ำ</translation>
+    </message>
+    <message>
+        <source>Cu&amp;t</source>
+        <translation>ตัด</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>คัดลอก</translation>
+    </message>
+    <message>
+        <source>&amp;Paste</source>
+        <translation>วาง</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>ลบ</translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation>เลือกทั้งหมด</translation>
+    </message>
+</context>
+<context>
+    <name>QWidgetTextControl</name>
+    <message>
+        <source>&amp;Undo</source>
+        <translation>เลิกทำ</translation>
+    </message>
+    <message>
+        <source>&amp;Redo</source>
+        <translation>ทำซ้ำ</translation>
+    </message>
+    <message>
+        <source>Cu&amp;t</source>
+        <translation>ตัด</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>คัดลอก</translation>
+    </message>
+    <message>
+        <source>&amp;Paste</source>
+        <translation>วาง</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>ลบ</translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation>เลือกทั้งหมด</translation>
+    </message>
+    <message>
+        <source>Copy &amp;Link Location</source>
+        <translation>คัดลอกที่อยู่ลิงก์</translation>
+    </message>
+</context>
+<context>
+    <name>QAbstractSpinBox</name>
+    <message>
+        <source>&amp;Select All</source>
+        <translation>เลือกทั้งหมด</translation>
+    </message>
+    <message>
+        <source>&amp;Step up</source>
+        <translation>เพิ่มขึ้น</translation>
+    </message>
+    <message>
+        <source>Step &amp;down</source>
+        <translation>ลดลง</translation>
+    </message>
+</context>
 </TS>

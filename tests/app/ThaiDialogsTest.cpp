@@ -20,6 +20,8 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDir>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPageSize>
 #include <QPointer>
@@ -31,6 +33,7 @@
 #include <QToolButton>
 #include <QTranslator>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 
 namespace tevrak::test {
@@ -52,6 +55,9 @@ const QStringList kTechnicalWords = {QStringLiteral("mm"), QStringLiteral("in"),
 // File names with their extension ("AB123456001.JPG", "transfer.log").
 const QRegularExpression kFileName(QStringLiteral("[\\w.-]+\\.(jpe?g|gif|zip|db|px|pdf|log|txt)\\b"),
                                    QRegularExpression::CaseInsensitiveOption);
+
+// Keyboard shortcuts as the keys are labelled ("Ctrl+Shift+Z").
+const QRegularExpression kShortcut(QStringLiteral("\\b(?:(?:Ctrl|Shift|Alt)\\+)+\\w+\\b"));
 
 // Whole texts that are names from the system or from the paper trade: the
 // printers installed, Qt's paper sizes ("A4", "Letter", "Envelope DL") and
@@ -76,6 +82,7 @@ QStringList englishWords(const QString& text)
     for (const QString& allowed : kProgramTexts)
         rest.replace(allowed, QStringLiteral(" "));
     rest.replace(kFileName, QStringLiteral(" "));
+    rest.replace(kShortcut, QStringLiteral(" "));
     static const QRegularExpression latinWord(QStringLiteral("[A-Za-z]+"));
     QStringList words;
     for (auto match = latinWord.globalMatch(rest); match.hasNext();) {
@@ -252,6 +259,10 @@ TEST_F(ThaiDialogs, TheDateBoxsCalendar)
     ASSERT_TRUE(calendar->isVisible());
     QStringList english = englishIn(box, "date box");
     english += englishIn(*calendar, "date box's calendar");
+    // The menu of the box's text (right button).
+    const std::unique_ptr<QMenu> menu(box.lineEdit()->createStandardContextMenu());
+    menu->show();
+    english += englishIn(*menu, "date box's text menu");
     expectThai(english);
     // The box's own text keeps its form.
     EXPECT_EQ(box.displayText(), "10/12/2026");
@@ -278,6 +289,8 @@ TEST_F(ThaiDialogs, WithoutTheTranslationTheCheckNamesTheEnglishTexts)
     EXPECT_TRUE(englishWords("A4").isEmpty());
     EXPECT_TRUE(englishWords("ส่ง AB123456001.JPG แล้ว").isEmpty());
     EXPECT_TRUE(englishWords("มิลลิเมตร (mm)").isEmpty());
+    EXPECT_TRUE(englishWords("ทำซ้ำ\tCtrl+Shift+Z").isEmpty());
+    EXPECT_EQ(englishWords("Redo\tCtrl+Shift+Z"), QStringList{"Redo"});
 }
 
 } // namespace

@@ -242,7 +242,7 @@ void DatabaseConnection::attach(const TableSchema& table)
     if (found.rows.isEmpty() || found.rows.first().value(0).toInt() == 0) {
         detach(table);
         throw Error(
-            QStringLiteral("ไม่พบตาราง\n%1\nno table %2").arg(path, table.name));
+            QStringLiteral("ไม่พบตาราง\n%1\nแฟ้มนี้ไม่มีตาราง %2").arg(path, table.name));
     }
     try {
         keepIndexFileInStep(table);
