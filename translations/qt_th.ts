@@ -598,6 +598,23 @@ Please turn one of those options off.</source>
 <context>
     <name>QFileSystemModel</name>
     <message>
+        <source>Name</source>
+        <translation>ชื่อ</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>ขนาด</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <comment>All other platforms</comment>
+        <translation>ชนิด</translation>
+    </message>
+    <message>
+        <source>Date Modified</source>
+        <translation>วันที่แก้ไข</translation>
+    </message>
+    <message>
         <source>Computer</source>
         <translation>คอมพิวเตอร์</translation>
     </message>
@@ -693,6 +710,173 @@ Please turn one of those options off.</source>
     <message>
         <source>Step &amp;down</source>
         <translation>ลดลง</translation>
+    </message>
+</context>
+<context>
+    <name>QFileDialog</name>
+    <message>
+        <source>Look in:</source>
+        <translation>ค้นใน:</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>ย้อนกลับ</translation>
+    </message>
+    <message>
+        <source>Go back</source>
+        <translation>ย้อนกลับ</translation>
+    </message>
+    <message>
+        <source>Alt+Left</source>
+        <translation>Alt+Left</translation>
+    </message>
+    <message>
+        <source>Forward</source>
+        <translation>ไปข้างหน้า</translation>
+    </message>
+    <message>
+        <source>Go forward</source>
+        <translation>ไปข้างหน้า</translation>
+    </message>
+    <message>
+        <source>Alt+Right</source>
+        <translation>Alt+Right</translation>
+    </message>
+    <message>
+        <source>Parent Directory</source>
+        <translation>โฟลเดอร์แม่</translation>
+    </message>
+    <message>
+        <source>Go to the parent directory</source>
+        <translation>ไปที่โฟลเดอร์แม่</translation>
+    </message>
+    <message>
+        <source>Alt+Up</source>
+        <translation>Alt+Up</translation>
+    </message>
+    <message>
+        <source>Create New Folder</source>
+        <translation>สร้างโฟลเดอร์ใหม่</translation>
+    </message>
+    <message>
+        <source>Create a New Folder</source>
+        <translation>สร้างโฟลเดอร์ใหม่</translation>
+    </message>
+    <message>
+        <source>List View</source>
+        <translation>แสดงเป็นรายการ</translation>
+    </message>
+    <message>
+        <source>Change to list view mode</source>
+        <translation>แสดงเป็นรายการ</translation>
+    </message>
+    <message>
+        <source>Detail View</source>
+        <translation>แสดงรายละเอียด</translation>
+    </message>
+    <message>
+        <source>Change to detail view mode</source>
+        <translation>แสดงรายละเอียด</translation>
+    </message>
+    <message>
+        <source>Sidebar</source>
+        <translation>แถบข้าง</translation>
+    </message>
+    <message>
+        <source>List of places and bookmarks</source>
+        <translation>ที่ที่ใช้บ่อยและที่คั่นไว้</translation>
+    </message>
+    <message>
+        <source>Files</source>
+        <translation>ไฟล์</translation>
+    </message>
+    <message>
+        <source>Files of type:</source>
+        <translation>ชนิดไฟล์:</translation>
+    </message>
+    <message>
+        <source>File &amp;name:</source>
+        <translation>ชื่อไฟล์:</translation>
+    </message>
+    <message>
+        <source>&amp;Open</source>
+        <translation>เปิด</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>บันทึก</translation>
+    </message>
+    <message>
+        <source>All Files (*)</source>
+        <translation>ไฟล์ทั้งหมด (*)</translation>
+    </message>
+    <message>
+        <source>Show </source>
+        <translation>แสดง </translation>
+    </message>
+    <message>
+        <source>&amp;Rename</source>
+        <translation>เปลี่ยนชื่อ</translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation>ลบ</translation>
+    </message>
+    <message>
+        <source>Show &amp;hidden files</source>
+        <translation>แสดงไฟล์ที่ซ่อน</translation>
+    </message>
+    <message>
+        <source>&amp;New Folder</source>
+        <translation>โฟลเดอร์ใหม่</translation>
+    </message>
+    <message>
+        <source>Directory:</source>
+        <translation>โฟลเดอร์:</translation>
+    </message>
+    <message>
+        <source>Directories</source>
+        <translation>โฟลเดอร์</translation>
+    </message>
+    <message>
+        <source>Recent Places</source>
+        <translation>ที่ที่ใช้ล่าสุด</translation>
+    </message>
+    <message>
+        <source>Could not delete directory.</source>
+        <translation>ลบโฟลเดอร์ไม่ได้</translation>
+    </message>
+    <message>
+        <source>%1
+Directory not found.
+Please verify the correct directory name was given.</source>
+        <translation>%1
+ไม่พบโฟลเดอร์
+กรุณาตรวจชื่อโฟลเดอร์</translation>
+    </message>
+    <message>
+        <source>%1
+File not found.
+Please verify the correct file name was given.</source>
+        <translation>%1
+ไม่พบไฟล์
+กรุณาตรวจชื่อไฟล์</translation>
+    </message>
+    <message>
+        <source>%1 already exists.
+Do you want to replace it?</source>
+        <translation>มีไฟล์ %1 อยู่แล้ว
+ต้องการแทนที่หรือไม่</translation>
+    </message>
+    <message>
+        <source>'%1' is write protected.
+Do you want to delete it anyway?</source>
+        <translation>'%1' ถูกป้องกันการเขียน
+ต้องการลบหรือไม่</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete '%1'?</source>
+        <translation>ต้องการลบ '%1' หรือไม่</translation>
     </message>
 </context>
 </TS>
