@@ -44,6 +44,7 @@ endforeach()
 add_custom_target(tevrak_package_files ALL DEPENDS ${rendered_files})
 
 install(TARGETS tevrak tevrak-init RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${TEVRAK_QT_TRANSLATION} DESTINATION ${TEVRAK_TRANSLATIONS_INSTALL_DIR})
 install(FILES ${packaging}/tevrak.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${packaging}/tevrak.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${generated}/${TEVRAK_APPSTREAM_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

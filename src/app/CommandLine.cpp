@@ -6,19 +6,20 @@ namespace tevrak {
 
 namespace {
 
-const char usage[] = "usage: tevrak [--help | --version]\n";
+const char usage[] = "วิธีใช้: tevrak [--help | --version]\n";
 
 const char help[] =
-    "Tevrak files car-damage photographs and scanned claim documents under their claim\n"
-    "number and exchanges them with the insurer's FTP server.\n"
+    "Tevrak จัดเก็บรูปถ่ายความเสียหายของรถและเอกสารเคลมที่สแกนไว้ตามเลขรับแจ้ง\n"
+    "และรับส่งกับเซิร์ฟเวอร์ FTP ของบริษัทประกัน\n"
     "\n"
-    "  --help     print this text and exit\n"
-    "  --version  print the version and exit\n"
+    "  --help     แสดงข้อความนี้แล้วจบ\n"
+    "  --version  แสดงรุ่นของโปรแกรมแล้วจบ\n"
     "\n"
-    "Drive C: is the folder $TEVRAK_ROOT (default ~/Tevrak); on the first start it is\n"
-    "created with empty tables. The insurer's server is read from TEVRAK_FTP_HOST and\n"
-    "TEVRAK_FTP_PORT, then [Server] Host and Port in ~/.config/Tevrak/registry.ini, then\n"
-    "/etc/xdg/Tevrak/registry.ini. The transfer history is LOAD/transfer.log on drive C:.\n";
+    "ไดรฟ์ C: คือโฟลเดอร์ $TEVRAK_ROOT (ถ้าไม่กำหนดคือ ~/Tevrak) เมื่อเริ่มใช้งานครั้งแรก\n"
+    "โปรแกรมสร้างโฟลเดอร์นี้พร้อมตารางว่าง ที่อยู่เซิร์ฟเวอร์ของบริษัทประกันอ่านจาก\n"
+    "TEVRAK_FTP_HOST และ TEVRAK_FTP_PORT แล้วจาก [Server] Host และ Port ใน\n"
+    "~/.config/Tevrak/registry.ini แล้วจาก /etc/xdg/Tevrak/registry.ini\n"
+    "ประวัติการรับส่งอยู่ที่ LOAD/transfer.log ในไดรฟ์ C:\n";
 
 void print(std::FILE* stream, const QString& text)
 {
@@ -37,10 +38,10 @@ std::optional<int> handleCommandLine(const QStringList& arguments, std::FILE* ou
         return 0;
     }
     if (arguments == QStringList{QStringLiteral("--help")}) {
-        print(out, QLatin1String(usage) + QLatin1Char('\n') + QLatin1String(help));
+        print(out, QString::fromUtf8(usage) + QLatin1Char('\n') + QString::fromUtf8(help));
         return 0;
     }
-    print(err, QStringLiteral("tevrak: unexpected argument \"%1\"\n").arg(arguments.first()) + QLatin1String(usage));
+    print(err, QStringLiteral("tevrak: ไม่รู้จักตัวเลือก \"%1\"\n").arg(arguments.first()) + QString::fromUtf8(usage));
     return 2;
 }
 

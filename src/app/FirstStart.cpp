@@ -18,7 +18,7 @@ bool createWorkstationOnFirstStart()
         created = true;
         platform::dialogs().showMessage(
             {Workstation::title(),
-             QStringLiteral("First start: the workstation's folders and empty tables were created in %1.")
+             QStringLiteral("เริ่มใช้งานครั้งแรก: สร้างโฟลเดอร์และตารางว่างของเครื่องนี้แล้ว\n%1")
                  .arg(platform::driveCRoot()),
              platform::MessageIcon::Information});
     });

@@ -2,6 +2,7 @@
 // number and exchanges them with the insurer's FTP server.
 
 #include "app/CommandLine.h"
+#include "app/QtTranslation.h"
 #include "app/SingleInstance.h"
 #include "app/Workstation.h"
 #include "platform/widgets/Dialogs.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
         return *exitCode;
 
     QApplication application(argc, argv);
+    tevrak::installQtTranslation(application);
     const tevrak::SingleInstance instance;
     if (!instance.acquired()) {
         const QString message = tevrak::SingleInstance::alreadyRunningMessage();

@@ -37,7 +37,7 @@ QStringList readFolder(const QString& windowsFolder)
     std::error_code error;
     const std::filesystem::directory_iterator probe(local, error);
     if (error)
-        throw Error(QStringLiteral("The folder %1 cannot be opened: %2.")
+        throw Error(QStringLiteral("เปิดโฟลเดอร์ไม่ได้\n%1: %2.")
                         .arg(windowsFolder, QString::fromLocal8Bit(error.message())));
     return platform::listFiles(windowsFolder + QStringLiteral("\\*"));
 }

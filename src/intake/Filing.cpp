@@ -97,7 +97,7 @@ QString nextSequence(const QStringList& claimFolderNames, int low, int high, con
     for (const QString& name : claimFolderNames) {
         const std::optional<int> value = ClaimFileName::sequenceOf(name);
         if (!value) {
-            throw Error(QStringLiteral("'%1' is not a valid sequence number (the file %2 in the folder of claim %3)")
+            throw Error(QStringLiteral("ลำดับในชื่อไฟล์ไม่ใช่ตัวเลข\n'%1': %2 (เลขรับแจ้ง %3)")
                             .arg(ClaimFileName::sequencePart(name), name, claimNumber));
         }
         if (*value >= low && *value <= high && *value > best)
@@ -158,7 +158,7 @@ void Filing::Image10DragDrop(QObject* target, QObject* source)
     }
     if (const auto bad = ClaimFileName::forbiddenClaimCharacter(claimNumber)) {
         const QString shown = bad->unicode() < 0x20 || bad->unicode() == 0x7f
-                                  ? QStringLiteral("code %1").arg(bad->unicode())
+                                  ? QStringLiteral("รหัส %1").arg(bad->unicode())
                                   : QString(*bad);
         platform::showPlainMessage(
             QStringLiteral("เลขรับแจ้งมีอักขระที่ใช้ในชื่อไฟล์ไม่ได้ (%1): ห้ามใช้ \\ / : * ? \" < > | และห้ามขึ้นต้นด้วยจุด")
@@ -264,13 +264,13 @@ void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category
             outbox.reset();
         }
     } catch (const Error& error) {
-        throw Error(QStringLiteral("Cannot file %1 as %2: %3").arg(m_values.CurrentFileName, filedName, error.message()));
+        throw Error(QStringLiteral("จัดเก็บรูปภาพไม่ได้\n%1 → %2\n%3").arg(m_values.CurrentFileName, filedName, error.message()));
     }
     if (!QFile::remove(inboxFile)) {
         // Filed, but still in the inbox: say so, rather than let it be filed twice.
         slot.image->hide();
         slot.caption->hide();
-        throw Error(QStringLiteral("%1 was filed as %2 but could not be removed from the picture inbox")
+        throw Error(QStringLiteral("จัดเก็บรูปภาพแล้ว แต่ลบออกจากโฟลเดอร์รูปภาพใหม่ไม่ได้\n%1 → %2")
                         .arg(m_values.CurrentFileName, filedName));
     }
     platform::syncFolder(platform::localPath(platform::paths::inbox));

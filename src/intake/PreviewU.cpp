@@ -94,7 +94,7 @@ int TPreview::preview()
     // button ends the preview.
     if (auto* toolBar = dialog.findChild<QToolBar*>()) {
         toolBar->addSeparator();
-        QAction* close = toolBar->addAction(QStringLiteral("Close"));
+        QAction* close = toolBar->addAction(QStringLiteral("ปิด"));
         close->setObjectName(QStringLiteral("closeAction"));
         connect(close, &QAction::triggered, &dialog, &QDialog::reject);
     }

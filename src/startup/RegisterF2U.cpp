@@ -128,7 +128,7 @@ void TRegisterF2::Button1Click()
     platform::ensureFolder(platform::paths::load);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit())
-        throw Error(QStringLiteral("Cannot write the branch file %1: %2").arg(path, file.errorString()));
+        throw Error(QStringLiteral("บันทึกแฟ้มสาขาไม่ได้\n%1: %2").arg(path, file.errorString()));
     platform::syncFolder(QFileInfo(path).absolutePath());
     accept();
 }

@@ -70,7 +70,7 @@ TEST_F(FirstStartTest, AnEmptyDatabaseFolderIsNotAFirstStart)
     ASSERT_FALSE(dialogs.messages.empty());
     for (const platform::Message& message : dialogs.messages) {
         EXPECT_EQ(message.icon, platform::MessageIcon::Error);
-        EXPECT_TRUE(message.text.startsWith("Table does not exist: " + test::databaseFolder()))
+        EXPECT_TRUE(message.text.startsWith("ไม่พบตาราง\n" + test::databaseFolder()))
             << message.text.toStdString();
     }
     EXPECT_TRUE(QDir(test::databaseFolder()).isEmpty());
@@ -85,7 +85,7 @@ TEST_F(FirstStartTest, AWorkstationThatCannotBeMadeIsReportedAndTheStartGoesOn)
     workstation.start(0);
     ASSERT_GE(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages.front().icon, platform::MessageIcon::Error);
-    EXPECT_TRUE(dialogs.messages.front().text.contains("cannot create the folder"))
+    EXPECT_TRUE(dialogs.messages.front().text.contains("สร้างโฟลเดอร์ไม่ได้"))
         << dialogs.messages.front().text.toStdString();
     EXPECT_NE(workstation.mainForm(), nullptr);
 }
@@ -125,7 +125,7 @@ TEST(CommandLineTest, VersionAndHelpPrintAndEndWithoutADisplay)
 
     const ProgramRun help = runProgram({"--help"});
     EXPECT_EQ(help.exitCode, 0) << help.err.toStdString();
-    EXPECT_TRUE(help.out.startsWith("usage: tevrak [--help | --version]\n")) << help.out.toStdString();
+    EXPECT_TRUE(help.out.startsWith("วิธีใช้: tevrak [--help | --version]\n")) << help.out.toStdString();
     EXPECT_TRUE(help.out.contains("registry.ini")) << help.out.toStdString();
     EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
 }
@@ -138,7 +138,7 @@ TEST(CommandLineTest, AnyOtherArgumentIsRefusedWithTheUsageLine)
         const ProgramRun run = runProgram(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
-        EXPECT_TRUE(run.err.contains("usage: tevrak [--help | --version]")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("วิธีใช้: tevrak [--help | --version]")) << run.err.toStdString();
     }
 }
 

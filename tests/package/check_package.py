@@ -65,6 +65,11 @@ def main():
         for name in ["share/doc/tevrak/copyright", "share/doc/tevrak/changelog.gz",
                      "share/man/man1/tevrak.1.gz", "share/man/man1/tevrak-init.1.gz"]:
             check(os.path.isfile(os.path.join(usr, name)), f"/usr/{name} is installed")
+        qm = os.path.join(usr, "share/tevrak/translations/qt_th.qm")
+        with open(qm, "rb") if os.path.isfile(qm) else open(os.devnull, "rb") as f:
+            magic = f.read(16)
+        check(magic == bytes.fromhex("3cb86418caef9c95cd211cbf60a1bddd"),
+              "Qt's texts in Thai are installed as /usr/share/tevrak/translations/qt_th.qm")
 
         desktop = os.path.join(usr, "share/applications/tevrak.desktop")
         entry = dict(line.split("=", 1) for line in open(desktop, encoding="utf-8").read().splitlines() if "=" in line)

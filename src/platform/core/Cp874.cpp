@@ -14,7 +14,7 @@ std::optional<QByteArray> convert(const char* to, const char* from, const QByteA
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
-        throw std::runtime_error("The Thai code page CP874 is not available on this system");
+        throw std::runtime_error("เครื่องนี้ไม่มีตัวแปลงรหัสภาษาไทย\niconv: CP874");
     QByteArray output(input.size() * 4 + 4, Qt::Uninitialized);
     char* in = const_cast<char*>(input.constData());
     size_t inLeft = static_cast<size_t>(input.size());

@@ -17,7 +17,7 @@ void syncFile(const QString& localPath)
         const int error = errno;
         if (fd >= 0)
             ::close(fd);
-        throw Error(QStringLiteral("ไม่สามารถบันทึกไฟล์ \"%1\" ลงดิสก์ได้: %2")
+        throw Error(QStringLiteral("ไม่สามารถบันทึกไฟล์ลงดิสก์ได้\n%1: %2")
                         .arg(localPath, QString::fromLocal8Bit(std::strerror(error))));
     }
     ::close(fd);

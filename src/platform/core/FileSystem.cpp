@@ -21,7 +21,7 @@ bool createFolder(const QString& windowsPath) { return QDir().mkpath(localPath(w
 void ensureFolder(const QString& windowsPath)
 {
     if (!folderExists(windowsPath) && !createFolder(windowsPath))
-        throw Error(QStringLiteral("ไม่สามารถสร้างโฟลเดอร์ \"%1\" ได้").arg(localPath(windowsPath)));
+        throw Error(QStringLiteral("ไม่สามารถสร้างโฟลเดอร์ได้\n%1").arg(localPath(windowsPath)));
 }
 
 bool fileExists(const QString& windowsPath) { return QFileInfo(localPath(windowsPath)).isFile(); }

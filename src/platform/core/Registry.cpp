@@ -24,7 +24,7 @@ void sync(QSettings& settings)
 {
     settings.sync();
     if (settings.status() != QSettings::NoError)
-        throw Error(QStringLiteral("Cannot write the registry file %1").arg(registryFile()));
+        throw Error(QStringLiteral("บันทึกแฟ้มทะเบียนของโปรแกรมไม่ได้\n%1").arg(registryFile()));
 }
 
 }  // namespace

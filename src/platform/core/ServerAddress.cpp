@@ -32,7 +32,7 @@ struct Place {
 QList<Place> placesInOrder()
 {
     QList<Place> places{{qEnvironmentVariable("TEVRAK_FTP_HOST").trimmed(),
-                         qEnvironmentVariable("TEVRAK_FTP_PORT").trimmed(), QStringLiteral("the environment"),
+                         qEnvironmentVariable("TEVRAK_FTP_PORT").trimmed(), QStringLiteral("ตัวแปรสภาพแวดล้อม"),
                          QStringLiteral("TEVRAK_FTP_PORT")}};
     for (const QString& file : {registry::registryFile(), registry::systemRegistryFile()}) {
         if (file.isEmpty())
@@ -57,12 +57,12 @@ ServerAddress serverAddress()
             if (const std::optional<int> port = validPort(place.port))
                 address.port = *port;
             else
-                address.problem = QStringLiteral("ค่า %1 ใน %2 ไม่ใช่หมายเลขพอร์ต (1 ถึง 65535): \"%3\"")
+                address.problem = QStringLiteral("พอร์ตของเซิร์ฟเวอร์ต้องเป็นตัวเลข 1 ถึง 65535\n%1 ใน %2: \"%3\"")
                                       .arg(place.portKey, place.name, place.port);
         }
         return address;
     }
-    return {builtInFtpHost, builtInFtpPort, QStringLiteral("the built-in address"), {}};
+    return {builtInFtpHost, builtInFtpPort, QStringLiteral("ที่อยู่ที่ตั้งไว้ในโปรแกรม"), {}};
 }
 
 namespace {
@@ -97,7 +97,7 @@ ServerSecurity serverSecurity()
         if (const auto mode = encryptionNamed(fromEnvironment))
             security.encryption = *mode;
         else
-            security.problem = QStringLiteral("ค่า TEVRAK_FTP_ENCRYPTION ต้องเป็น Required, IfOffered หรือ Off: \"%1\"")
+            security.problem = QStringLiteral("ค่าการเข้ารหัสต้องเป็น Required, IfOffered หรือ Off\nTEVRAK_FTP_ENCRYPTION: \"%1\"")
                                    .arg(fromEnvironment);
     }
     bool certificateSet = false, loginSet = false;
@@ -113,7 +113,7 @@ ServerSecurity serverSecurity()
             if (const auto mode = encryptionNamed(value("Encryption")))
                 security.encryption = *mode;
             else if (security.problem.isEmpty())
-                security.problem = QStringLiteral("ค่า Server/Encryption ใน %1 ต้องเป็น Required, IfOffered หรือ Off: \"%2\"")
+                security.problem = QStringLiteral("ค่าการเข้ารหัสต้องเป็น Required, IfOffered หรือ Off\nServer/Encryption ใน %1: \"%2\"")
                                        .arg(file, value("Encryption"));
         }
         if (!certificateSet && !value("CertificateFile").isEmpty()) {

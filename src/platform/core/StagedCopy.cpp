@@ -118,7 +118,7 @@ StagedCopy::StagedCopy(const QString& localSource, const QString& localTarget) :
     const QFileInfo target(localTarget);
     // Every failure names the file and the folder it was to be copied into.
     const auto failed = [&](const QString& why) {
-        return Error(QStringLiteral("Cannot copy %1 into the folder %2: %3")
+        return Error(QStringLiteral("คัดลอกแฟ้มเข้าโฟลเดอร์ไม่ได้\n%1 → %2\n%3")
                          .arg(QFileInfo(localSource).fileName(), target.absolutePath(), why));
     };
     const QByteArray source = QFile::encodeName(localSource);
@@ -158,7 +158,7 @@ void renameOver(const QString& localFile, const QString& localTarget)
 {
     if (::rename(QFile::encodeName(localFile).constData(), QFile::encodeName(localTarget).constData()) != 0) {
         const QFileInfo target(localTarget);
-        throw Error(QStringLiteral("Cannot put %1 into the folder %2: %3")
+        throw Error(QStringLiteral("นำแฟ้มเข้าโฟลเดอร์ไม่ได้\n%1 → %2\n%3")
                         .arg(target.fileName(), target.absolutePath(), reason(errno)));
     }
     syncFolder(QFileInfo(localTarget).absolutePath());
@@ -188,7 +188,7 @@ bool renameWithoutReplacing(const QString& localFile, const QString& localTarget
         if (errno == EEXIST)
             return false;
         const QFileInfo target(localTarget);
-        throw Error(QStringLiteral("Cannot put %1 into the folder %2: %3")
+        throw Error(QStringLiteral("นำแฟ้มเข้าโฟลเดอร์ไม่ได้\n%1 → %2\n%3")
                         .arg(target.fileName(), target.absolutePath(), reason(errno)));
     }
     syncFolder(QFileInfo(localTarget).absolutePath());

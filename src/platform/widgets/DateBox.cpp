@@ -1,6 +1,7 @@
 #include "platform/widgets/DateBox.h"
 
 #include <QCalendarWidget>
+#include <QLocale>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -39,7 +40,7 @@ DateBox::DateBox(QWidget* parent) : QWidget(parent)
     m_button = new QToolButton(this);
     m_button->setIcon(calendarIcon());
     m_button->setFocusPolicy(Qt::NoFocus);
-    m_button->setToolTip(QStringLiteral("Calendar"));
+    m_button->setToolTip(QStringLiteral("ปฏิทิน"));
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -118,6 +119,9 @@ void DateBox::openCalendar()
         m_calendar = new QCalendarWidget(this);
         m_calendar->setWindowFlags(Qt::Popup);
         m_calendar->setGridVisible(true);
+        // Month and day names in Thai (the clerks' language); the box's own
+        // text keeps its dd/mm/yyyy form.
+        m_calendar->setLocale(QLocale(QLocale::Thai, QLocale::Thailand));
         connect(m_calendar, &QCalendarWidget::clicked, this, &DateBox::pickFromCalendar);
         connect(m_calendar, &QCalendarWidget::activated, this, &DateBox::pickFromCalendar);
     }

@@ -104,7 +104,7 @@ void reportError(std::exception_ptr error)
     } catch (const std::exception& e) {
         showErrorBox(QString::fromUtf8(e.what()));
     } catch (...) {
-        showErrorBox(QStringLiteral("Unknown error"));
+        showErrorBox(QStringLiteral("เกิดข้อผิดพลาดที่ไม่ทราบสาเหตุ"));
     }
 }
 

@@ -541,7 +541,7 @@ void ExpensePage::BitBtn12Click()
 {
     platform::guard([&] {
         if (!m_forms.Enquiry)
-            throw Error(QStringLiteral("The enquiry dialog is not available"));
+            throw Error(QStringLiteral("หน้าต่างค้นหายังไม่พร้อมใช้งาน"));
         if (m_forms.Enquiry->showFor(m_db) != 1)
             return;
         Query& chosen = m_db.ExpenseQ2;
@@ -559,7 +559,7 @@ void ExpensePage::Button1Click()
 {
     platform::guard([&] {
         if (!m_forms.FormUser)
-            throw Error(QStringLiteral("The requester dialog is not available"));
+            throw Error(QStringLiteral("หน้าต่างผู้ขออนุมัติยังไม่พร้อมใช้งาน"));
         m_forms.FormUser->showFor(m_db);
         fillRequesterList();
     });

@@ -65,9 +65,7 @@ void FieldEdit::refuseUnwritable(const QString& text)
         return;
     const QString previous = m_accepted;
     setText(previous);
-    platform::showInputError(QStringLiteral(
-        "This text cannot be stored: it holds characters that the Thai code page (Windows-874) "
-        "does not have."));
+    platform::showInputError(QStringLiteral("บันทึกข้อความนี้ไม่ได้: มีอักขระที่ไม่อยู่ในรหัสภาษาไทย"));
     setModified(true);
 }
 

@@ -109,7 +109,7 @@ void TFormUser::Button1Click()
         }
         for (int row = 0; row < users.recordCount(); ++row) {
             if (users.displayText(row, userIdField) == id) {
-                platform::showInputError(QStringLiteral("This requester is already in the list"));
+                platform::showInputError(QStringLiteral("มีชื่อผู้ขออนุมัตินี้ในรายการแล้ว"));
                 DBEdit1->setFocus();
                 DBEdit1->selectAll();
                 return;

@@ -57,7 +57,7 @@ int ClaimDatabase::markSent(const QString& table, const QList<RowKey>& keys)
 {
     const TableSchema* schema = tables::find(table);
     if (!schema || !schema->field(QStringLiteral("Send")) || !schema->field(QStringLiteral("Claimno")))
-        throw Error(QStringLiteral("No table %1 with a sent flag").arg(table));
+        throw Error(QStringLiteral("ตารางนี้ไม่มีช่องบอกว่าส่งแล้ว\n%1").arg(table));
     m_connection.attach(*schema);
     const QStringList files{m_connection.filePath(*schema)};
     int changed = 0;

@@ -63,7 +63,7 @@ DatabaseConnection::DatabaseConnection(const QString& folder) : m_folder(folder)
         const QString message = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
         sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw Error(QStringLiteral("Cannot start the database engine: %1").arg(message));
+        throw Error(QStringLiteral("เริ่มระบบฐานข้อมูลไม่ได้\n%1").arg(message));
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, lockWaitMs);
@@ -220,7 +220,7 @@ void DatabaseConnection::attach(const TableSchema& table)
     if (!QFileInfo(path).isFile()) {
         if (m_attached.contains(schema))
             detach(table);
-        throw Error(QStringLiteral("Table does not exist: %1").arg(path));
+        throw Error(QStringLiteral("ไม่พบตาราง\n%1").arg(path));
     }
     quint64 device = 0;
     quint64 inode = 0;
@@ -242,7 +242,7 @@ void DatabaseConnection::attach(const TableSchema& table)
     if (found.rows.isEmpty() || found.rows.first().value(0).toInt() == 0) {
         detach(table);
         throw Error(
-            QStringLiteral("Table does not exist: %1 (the file holds no table %2)").arg(path, table.name));
+            QStringLiteral("ไม่พบตาราง\n%1\nแฟ้มนี้ไม่มีตาราง %2").arg(path, table.name));
     }
     try {
         keepIndexFileInStep(table);
@@ -330,40 +330,44 @@ void DatabaseConnection::raise(int rc, const QStringList& files, const QString& 
 {
     const QString engine = detail.isEmpty() ? QString::fromUtf8(sqlite3_errmsg(m_db)) : detail;
     const QString where = files.join(QStringLiteral(", "));
+    // The Thai line, then the files and the engine's own words under it.
+    const auto worded = [&](const QString& thai) {
+        return where.isEmpty() ? thai + QLatin1Char('\n') + engine
+                               : thai + QLatin1Char('\n') + where + QLatin1Char('\n') + engine;
+    };
     QString message;
     switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        message = QStringLiteral("Table is locked: %1 (%2)").arg(where, engine);
+        message = worded(QStringLiteral("ตารางถูกโปรแกรมอื่นใช้อยู่"));
         break;
     case SQLITE_CONSTRAINT:
         if (rc == SQLITE_CONSTRAINT_PRIMARYKEY || rc == SQLITE_CONSTRAINT_UNIQUE)
-            message =
-                QStringLiteral("Key violation: %1 already holds a row with this key (%2)").arg(where, engine);
+            message = worded(QStringLiteral("มีระเบียนที่ใช้คีย์นี้อยู่แล้ว"));
         else if (rc == SQLITE_CONSTRAINT_NOTNULL)
-            message = QStringLiteral("Field '%1' must have a value: %2")
+            message = QStringLiteral("ช่อง %1 ต้องมีค่า\n%2")
                           .arg(QString(engine).remove(QRegularExpression(QStringLiteral("^.*: (\\w+\\.)?"))),
                                where);
         else
-            message = QStringLiteral("%1 (%2)").arg(engine, where);
+            message = worded(QStringLiteral("บันทึกระเบียนไม่ได้"));
         break;
     case SQLITE_CANTOPEN:
-        message = QStringLiteral("Cannot open table: %1 (%2)").arg(where, engine);
+        message = worded(QStringLiteral("เปิดตารางไม่ได้"));
         break;
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-        message = QStringLiteral("Table file is damaged: %1 (%2)").arg(where, engine);
+        message = worded(QStringLiteral("แฟ้มตารางเสียหาย"));
         break;
     case SQLITE_READONLY:
     case SQLITE_PERM:
-        message = QStringLiteral("Table is read-only: %1 (%2)").arg(where, engine);
+        message = worded(QStringLiteral("ตารางเขียนไม่ได้ (อ่านได้อย่างเดียว)"));
         break;
     case SQLITE_FULL:
     case SQLITE_IOERR:
-        message = QStringLiteral("Cannot write table: %1 (%2)").arg(where, engine);
+        message = worded(QStringLiteral("เขียนตารางไม่ได้"));
         break;
     default:
-        message = where.isEmpty() ? engine : QStringLiteral("%1 (%2)").arg(engine, where);
+        message = worded(QStringLiteral("ฐานข้อมูลทำงานไม่สำเร็จ"));
         break;
     }
     throw Error(message);
@@ -387,11 +391,11 @@ DatabaseConnection::Statement::Statement(DatabaseConnection& connection, const Q
                 if (more) {
                     sqlite3_finalize(m_stmt);
                     m_stmt = nullptr;
-                    throw Error(QStringLiteral("Only one SQL statement can be run at a time: %1").arg(sql));
+                    throw Error(QStringLiteral("ข้อความ SQL ต้องมีคำสั่งเดียว\n%1").arg(sql));
                 }
             }
             if (!m_stmt)
-                throw Error(QStringLiteral("The SQL text holds no statement: %1").arg(sql));
+                throw Error(QStringLiteral("ข้อความ SQL ไม่มีคำสั่ง\n%1").arg(sql));
             return;
         }
         const QString message = QString::fromUtf8(sqlite3_errmsg(connection.m_db));

@@ -49,7 +49,7 @@ int toInteger(const QVariant& value, const QString& field)
     case QMetaType::Double: {
         const double number = std::round(value.toDouble());
         if (!(std::fabs(number) <= double(std::numeric_limits<int>::max())))
-            throw Error(QStringLiteral("The value of field %1 is out of range for an integer").arg(field));
+            throw Error(QStringLiteral("ค่าในช่อง %1 ใหญ่เกินจำนวนเต็ม").arg(field));
         return int(number);
     }
     default:
@@ -65,7 +65,7 @@ int toInteger(const QVariant& value, const QString& field)
     const double real = text.toDouble(&ok);
     if (ok && std::fabs(real) <= double(std::numeric_limits<int>::max()))
         return int(std::round(real));
-    throw Error(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    throw Error(QStringLiteral("ค่าที่ป้อนไม่ใช่จำนวนเต็ม\n'%1'").arg(text));
 }
 
 double toFloat(const QVariant& value, const QString&)
@@ -87,7 +87,7 @@ double toFloat(const QVariant& value, const QString&)
     bool ok = false;
     const double number = text.toDouble(&ok);
     if (!ok)
-        throw Error(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+        throw Error(QStringLiteral("ค่าที่ป้อนไม่ใช่ตัวเลข\n'%1'").arg(text));
     return number;
 }
 
@@ -113,7 +113,7 @@ QDate toDate(const QVariant& value, const QString&)
     if (!date.isValid())
         date = QDate::fromString(text, QStringLiteral("d/M/yyyy"));
     if (!date.isValid())
-        throw Error(QStringLiteral("'%1' is not a valid date").arg(text));
+        throw Error(QStringLiteral("ค่าที่ป้อนไม่ใช่วันที่\n'%1'").arg(text));
     return date;
 }
 
@@ -137,7 +137,7 @@ bool toBoolean(const QVariant& value, const QString&)
         return false;
     if (text == QLatin1String("1") || text == QLatin1String("true") || text == QLatin1String("t"))
         return true;
-    throw Error(QStringLiteral("'%1' is not a valid boolean value").arg(value.toString()));
+    throw Error(QStringLiteral("ค่าไม่ใช่จริงหรือเท็จ\n'%1'").arg(value.toString()));
 }
 
 } // namespace values
@@ -219,20 +219,20 @@ int Dataset::currentIndex() const
 
 void Dataset::fail(const QString& message) const
 {
-    throw Error(QStringLiteral("%1: %2").arg(m_name, message));
+    throw Error(QStringLiteral("%1\n%2").arg(message, m_name));
 }
 
 void Dataset::requireOpen() const
 {
     if (!isOpen())
-        fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+        fail(QStringLiteral("ทำไม่ได้ขณะที่ตารางปิดอยู่"));
 }
 
 void Dataset::first()
 {
     requireOpen();
     if (m_state == State::Insert)
-        fail(QStringLiteral("A new record is pending: save or cancel it first"));
+        fail(QStringLiteral("มีระเบียนใหม่ที่ยังไม่ได้บันทึก: กรุณาบันทึกหรือยกเลิกก่อน"));
     placeCurrent(m_rows.isEmpty() ? -1 : 0);
     m_eof = m_rows.isEmpty();
     emit currentChanged();
@@ -242,7 +242,7 @@ void Dataset::next()
 {
     requireOpen();
     if (m_state == State::Insert)
-        fail(QStringLiteral("A new record is pending: save or cancel it first"));
+        fail(QStringLiteral("มีระเบียนใหม่ที่ยังไม่ได้บันทึก: กรุณาบันทึกหรือยกเลิกก่อน"));
     if (currentIndex() + 1 < m_rows.size()) {
         placeCurrent(m_row + 1);
         m_eof = false;
@@ -299,7 +299,7 @@ int Dataset::requireColumn(const QString& field) const
 {
     const int column = columnIndex(field);
     if (column < 0)
-        fail(QStringLiteral("Field '%1' not found").arg(field));
+        fail(QStringLiteral("ไม่พบช่องข้อมูล\n%1").arg(field));
     return column;
 }
 

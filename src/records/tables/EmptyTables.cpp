@@ -27,7 +27,7 @@ void execute(sqlite3* db, const QString& sql, const QString& path)
     if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
         const QString text = QString::fromUtf8(message ? message : "unknown error");
         sqlite3_free(message);
-        throw Error(QStringLiteral("Cannot create table %1: %2").arg(path, text));
+        throw Error(QStringLiteral("สร้างตารางไม่ได้\n%1: %2").arg(path, text));
     }
 }
 
@@ -39,7 +39,7 @@ void buildTable(const TableSchema& table, const QString& scratch, const QString&
         SQLITE_OK) {
         const QString message = QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close_v2(db);
-        throw Error(QStringLiteral("Cannot create table %1: %2").arg(target, message));
+        throw Error(QStringLiteral("สร้างตารางไม่ได้\n%1: %2").arg(target, message));
     }
     try {
         execute(db, QStringLiteral("PRAGMA journal_mode=DELETE"), target);
@@ -86,7 +86,7 @@ QList<QPair<QString, QString>> standardStatuses()
 TableCreation createEmptyTables(const QString& folder)
 {
     if (!QDir().mkpath(folder))
-        throw Error(QStringLiteral("Cannot create the database folder %1").arg(folder));
+        throw Error(QStringLiteral("สร้างโฟลเดอร์ฐานข้อมูลไม่ได้\n%1").arg(folder));
     const QDir dir(folder);
     TableCreation result;
     QList<const TableSchema*> indexFromRows;
@@ -101,7 +101,7 @@ TableCreation createEmptyTables(const QString& folder)
         const QString target = dir.filePath(table->fileName);
         QTemporaryFile scratch(dir.filePath(QStringLiteral(".%1.XXXXXX").arg(table->fileName)));
         if (!scratch.open())
-            throw Error(QStringLiteral("Cannot create table %1: %2").arg(target, scratch.errorString()));
+            throw Error(QStringLiteral("สร้างตารางไม่ได้\n%1: %2").arg(target, scratch.errorString()));
         scratch.close();
         buildTable(*table, scratch.fileName(), target);
         // link() never replaces: a table that appeared meanwhile is kept as it is.
@@ -111,7 +111,7 @@ TableCreation createEmptyTables(const QString& folder)
                 result.kept << target;
                 continue;
             }
-            throw Error(QStringLiteral("Cannot create table %1: %2")
+            throw Error(QStringLiteral("สร้างตารางไม่ได้\n%1: %2")
                             .arg(target, QString::fromLocal8Bit(strerror(errno))));
         }
         result.created << target;

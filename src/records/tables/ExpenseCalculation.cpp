@@ -36,7 +36,7 @@ std::optional<double> readAmount(const QString& text)
     if (plain)
         value = trimmed.toDouble(&ok);
     if (!ok || !std::isfinite(value))
-        throw Error(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+        throw Error(QStringLiteral("ค่าที่ป้อนไม่ใช่ตัวเลข\n'%1'").arg(text));
     return value;
 }
 

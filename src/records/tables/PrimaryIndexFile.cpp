@@ -103,7 +103,7 @@ std::optional<QString> writeAllAt(int fd, const QByteArray& bytes, qint64 offset
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return n < 0 ? systemError() : QStringLiteral("nothing written");
+            return n < 0 ? systemError() : QStringLiteral("ไม่ได้เขียนเลยแม้แต่ไบต์เดียว");
         written += n;
     }
     return std::nullopt;
@@ -263,7 +263,7 @@ std::optional<PrimaryIndexFile::Insertion> PrimaryIndexFile::insertion(const QSt
 void PrimaryIndexFile::insert(const QString& path, const Insertion& insertion)
 {
     const auto fail = [&](const QString& why) {
-        return Error(QStringLiteral("Cannot write the index file %1: %2").arg(path, why));
+        return Error(QStringLiteral("เขียนแฟ้มดัชนีไม่ได้\n%1: %2").arg(path, why));
     };
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
@@ -308,7 +308,7 @@ void PrimaryIndexFile::write(const QString& path, const QByteArray& contents)
     const QByteArray temporaryName = QFile::encodeName(temporary);
     const auto fail = [&](const QString& why) {
         ::unlink(temporaryName.constData());
-        return Error(QStringLiteral("Cannot write the index file %1: %2").arg(path, why));
+        return Error(QStringLiteral("เขียนแฟ้มดัชนีไม่ได้\n%1: %2").arg(path, why));
     };
     // A leftover of a killed writer is replaced.
     ::unlink(temporaryName.constData());

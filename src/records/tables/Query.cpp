@@ -99,9 +99,9 @@ void Query::open()
     {
         DatabaseConnection::Statement plain(m_connection, text, files);
         if (sqlite3_column_count(plain.handle()) == 0)
-            fail(QStringLiteral("The query returns no rows to open; run it instead"));
+            fail(QStringLiteral("คำสั่งนี้ไม่ได้ให้แถวข้อมูลมาเปิด: ต้องสั่งทำงานแทน"));
         if (plain.hasParameter(":prm") && !m_param.isValid())
-            fail(QStringLiteral("No value for parameter prm"));
+            fail(QStringLiteral("ยังไม่ได้กำหนดค่าให้พารามิเตอร์\nprm"));
         // Only the column names are needed here.
         for (int i = 0; i < sqlite3_column_count(plain.handle()); ++i)
             columns << FieldDef{QString::fromUtf8(sqlite3_column_name(plain.handle(), i)), FieldType::Unknown,
@@ -163,7 +163,7 @@ int Query::execute()
         {
             DatabaseConnection::Statement statement(m_connection, joined(), files);
             if (statement.hasParameter(":prm") && !m_param.isValid())
-                fail(QStringLiteral("No value for parameter prm"));
+                fail(QStringLiteral("ยังไม่ได้กำหนดค่าให้พารามิเตอร์\nprm"));
             statement.bindNamed(":prm", m_param);
             readOnly = sqlite3_stmt_readonly(statement.handle()) != 0;
             changed = statement.run();

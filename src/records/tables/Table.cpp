@@ -28,7 +28,7 @@ QString orderClause(const TableSchema& schema)
 void checkSmallint(const FieldDef& def, qint64 value)
 {
     if (value < -32768 || value > 32767)
-        throw Error(QStringLiteral("%1 is not a valid value for field %2 (-32768 to 32767)")
+        throw Error(QStringLiteral("ช่อง %2 รับได้เฉพาะตัวเลข -32768 ถึง 32767\n%1")
                         .arg(value)
                         .arg(def.name));
 }
@@ -37,11 +37,10 @@ void checkString(const FieldDef& def, const QString& text)
 {
     const auto bytes = platform::cp874::encode(text);
     if (!bytes)
-        throw Error(QStringLiteral(
-                        "Field %1 cannot hold \"%2\": it has characters that the Thai code page cannot write")
+        throw Error(QStringLiteral("ช่อง %1 มีอักขระที่ไม่อยู่ในรหัสภาษาไทย: บันทึกไม่ได้\n\"%2\"")
                         .arg(def.name, text));
     if (def.size > 0 && bytes->size() > def.size)
-        throw Error(QStringLiteral("Field %1 holds at most %2 characters; \"%3\" has %4")
+        throw Error(QStringLiteral("ช่อง %1 เก็บได้ไม่เกิน %2 ตัวอักษร\n\"%3\": %4")
                         .arg(def.name)
                         .arg(def.size)
                         .arg(text)
@@ -226,7 +225,7 @@ void Table::append()
 {
     requireOpen();
     if (state() == State::Insert)
-        fail(QStringLiteral("A new record is already pending: save or cancel it first"));
+        fail(QStringLiteral("มีระเบียนใหม่ที่ยังไม่ได้บันทึก: กรุณาบันทึกหรือยกเลิกก่อน"));
     m_pending = QVector<QVariant>(m_schema.fields.size());
     setState(State::Insert);
     emit currentChanged();
@@ -235,7 +234,7 @@ void Table::append()
 void Table::requireInsert(const QString& field) const
 {
     if (state() != State::Insert)
-        fail(QStringLiteral("Dataset not in edit or insert mode (field %1)").arg(field));
+        fail(QStringLiteral("ตารางไม่ได้อยู่ระหว่างแก้ไขหรือเพิ่มระเบียน\n%1").arg(field));
 }
 
 void Table::assign(int column, const QVariant& stored)
@@ -273,7 +272,7 @@ void Table::setText(const QString& field, const QString& text)
         bool ok = false;
         const qint64 value = trimmed.toLongLong(&ok);
         if (!ok)
-            throw Error(QStringLiteral("'%1' is not a valid integer value for field %2").arg(text, def.name));
+            throw Error(QStringLiteral("ค่าที่ป้อนในช่อง %2 ไม่ใช่จำนวนเต็ม\n'%1'").arg(text, def.name));
         checkSmallint(def, value);
         assign(column, value);
         return;
@@ -287,7 +286,7 @@ void Table::setText(const QString& field, const QString& text)
         const double value = trimmed.toDouble(&ok);
         if (!ok || !std::isfinite(value))
             throw Error(
-                QStringLiteral("'%1' is not a valid floating point value for field %2").arg(text, def.name));
+                QStringLiteral("ค่าที่ป้อนในช่อง %2 ไม่ใช่ตัวเลข\n'%1'").arg(text, def.name));
         assign(column, value);
         return;
     }
@@ -300,7 +299,7 @@ void Table::setText(const QString& field, const QString& text)
         if (!date.isValid())
             date = QDate::fromString(trimmed, Qt::ISODate);
         if (!date.isValid())
-            throw Error(QStringLiteral("'%1' is not a valid date for field %2").arg(text, def.name));
+            throw Error(QStringLiteral("ค่าที่ป้อนในช่อง %2 ไม่ใช่วันที่\n'%1'").arg(text, def.name));
         assign(column, date.toString(Qt::ISODate));
         return;
     }
@@ -308,7 +307,7 @@ void Table::setText(const QString& field, const QString& text)
         try {
             assign(column, qint64(values::toBoolean(text, def.name) ? 1 : 0));
         } catch (const Error&) {
-            throw Error(QStringLiteral("'%1' is not a valid boolean value for field %2").arg(text, def.name));
+            throw Error(QStringLiteral("ค่าในช่อง %2 ไม่ใช่จริงหรือเท็จ\n'%1'").arg(text, def.name));
         }
         return;
     case FieldType::Unknown:
@@ -337,7 +336,7 @@ void Table::setInteger(const QString& field, int value)
         setText(field, QString::number(value));
         return;
     default:
-        throw Error(QStringLiteral("Field %1 cannot hold the number %2").arg(def.name).arg(value));
+        throw Error(QStringLiteral("ช่อง %1 เก็บตัวเลขไม่ได้\n%2").arg(def.name).arg(value));
     }
 }
 
@@ -347,7 +346,7 @@ void Table::setFloat(const QString& field, double value)
     const int column = requireColumn(field);
     const FieldDef& def = m_schema.fields[column];
     if (!std::isfinite(value))
-        throw Error(QStringLiteral("Field %1 cannot hold the value %2").arg(def.name).arg(value));
+        throw Error(QStringLiteral("ช่อง %1 เก็บค่านี้ไม่ได้\n%2").arg(def.name).arg(value));
     switch (def.type) {
     case FieldType::Float:
         assign(column, value);
@@ -355,7 +354,7 @@ void Table::setFloat(const QString& field, double value)
     case FieldType::SmallInt: {
         const double rounded = std::round(value);
         if (std::fabs(rounded) > 32768.0)
-            throw Error(QStringLiteral("%1 is not a valid value for field %2 (-32768 to 32767)")
+            throw Error(QStringLiteral("ช่อง %2 รับได้เฉพาะตัวเลข -32768 ถึง 32767\n%1")
                             .arg(value)
                             .arg(def.name));
         checkSmallint(def, qint64(rounded));
@@ -369,7 +368,7 @@ void Table::setFloat(const QString& field, double value)
         setText(field, QString::number(value, 'g', 15));
         return;
     default:
-        throw Error(QStringLiteral("Field %1 cannot hold the number %2").arg(def.name).arg(value));
+        throw Error(QStringLiteral("ช่อง %1 เก็บตัวเลขไม่ได้\n%2").arg(def.name).arg(value));
     }
 }
 
@@ -386,7 +385,7 @@ void Table::setDate(const QString& field, const QDate& date)
         setText(field, date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : QString());
         return;
     default:
-        throw Error(QStringLiteral("Field %1 cannot hold a date").arg(def.name));
+        throw Error(QStringLiteral("ช่อง %1 เก็บวันที่ไม่ได้").arg(def.name));
     }
 }
 
@@ -407,7 +406,7 @@ void Table::setBoolean(const QString& field, bool value)
         setText(field, value ? QStringLiteral("True") : QStringLiteral("False"));
         return;
     default:
-        throw Error(QStringLiteral("Field %1 cannot hold a boolean").arg(def.name));
+        throw Error(QStringLiteral("ช่อง %1 เก็บค่าจริงหรือเท็จไม่ได้").arg(def.name));
     }
 }
 
@@ -472,7 +471,7 @@ DatabaseConnection::IndexFileUpdate Table::indexUpdateWithRow(qint64 rowid, qint
 void Table::post()
 {
     if (state() != State::Insert)
-        fail(QStringLiteral("Dataset not in insert mode: there is no new record to save"));
+        fail(QStringLiteral("ไม่มีระเบียนใหม่ให้บันทึก"));
     if (m_replacing) {
         // One row of replaceRows(): its transaction, index file and reading follow.
         insertPending();
@@ -496,7 +495,7 @@ void Table::post()
     // The row is stored from here on: a failure of what follows must not read
     // as a refused record.
     const auto savedBut = [&path](const Error& error) {
-        return Error(QStringLiteral("The record was saved in %1, but then this failed: %2")
+        return Error(QStringLiteral("บันทึกระเบียนแล้ว แต่ขั้นต่อไปทำไม่สำเร็จ\n%1\n%2")
                          .arg(path, error.message()));
     };
     try {
@@ -541,7 +540,7 @@ bool Table::locate(const QString& claimno, int seq)
 {
     requireOpen();
     if (state() == State::Insert)
-        fail(QStringLiteral("A new record is pending: save or cancel it first"));
+        fail(QStringLiteral("มีระเบียนใหม่ที่ยังไม่ได้บันทึก: กรุณาบันทึกหรือยกเลิกก่อน"));
     requireColumn(QStringLiteral("Claimno"));
     requireColumn(QStringLiteral("Seq"));
     m_connection.attach(m_schema);
@@ -564,14 +563,14 @@ bool Table::locate(const QString& claimno, int seq)
 void Table::empty()
 {
     if (state() == State::Insert)
-        fail(QStringLiteral("A new record is pending: save or cancel it first"));
+        fail(QStringLiteral("มีระเบียนใหม่ที่ยังไม่ได้บันทึก: กรุณาบันทึกหรือยกเลิกก่อน"));
     replaceRows([] {});
 }
 
 void Table::replaceRows(const std::function<void()>& fill)
 {
     if (state() == State::Insert)
-        fail(QStringLiteral("A new record is pending: save or cancel it first"));
+        fail(QStringLiteral("มีระเบียนใหม่ที่ยังไม่ได้บันทึก: กรุณาบันทึกหรือยกเลิกก่อน"));
     const bool wasOpen = isOpen();
     m_connection.attach(m_schema);
     open();

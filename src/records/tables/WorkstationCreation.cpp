@@ -13,7 +13,7 @@ WorkstationCreation createWorkstation()
     for (const QString& folder : {paths::inbox, paths::outbox, paths::database, paths::load, paths::loadAll}) {
         const bool existed = platform::folderExists(folder);
         if (!existed && !platform::createFolder(folder))
-            throw Error(QStringLiteral("cannot create the folder %1").arg(platform::localPath(folder)));
+            throw Error(QStringLiteral("สร้างโฟลเดอร์ไม่ได้\n%1").arg(platform::localPath(folder)));
         result.folders.append({platform::localPath(folder), !existed});
     }
     result.tables = createEmptyTables(platform::localPath(paths::database));

@@ -134,7 +134,7 @@ TEST_F(EnquiryDialogTest, RequesterDialogRefusesABlankOrRepeatedId)
         typeInto(dialog.DBEdit1, QStringLiteral("somchai"));
         dialog.Button1->click();
         EXPECT_EQ(world.dialogs.texts(),
-                  QStringList{QStringLiteral("This requester is already in the list")});
+                  QStringList{QStringLiteral("มีชื่อผู้ขออนุมัตินี้ในรายการแล้ว")});
         dialog.reject(); // Escape: cancel
         return 0;
     });

@@ -157,7 +157,7 @@ TEST_F(ExpensePageTest, AmountBoxesRefuseWhatIsNotANumber)
     world.dialogs.messages.clear();
     enter("DBEdit21", QStringLiteral("1.2.3"));
     ASSERT_EQ(world.dialogs.messages.size(), 1u);
-    EXPECT_EQ(world.dialogs.last().text, QStringLiteral("'1.2.3' is not a valid floating point value."));
+    EXPECT_EQ(world.dialogs.last().text, QStringLiteral("ค่าที่ป้อนไม่ใช่ตัวเลข\n'1.2.3'."));
     EXPECT_EQ(world.dialogs.last().icon, platform::MessageIcon::Error);
     EXPECT_TRUE(box("DBEdit21")->hasFocus());
     EXPECT_EQ(box("DBEdit21")->selectedText(), QStringLiteral("1.2.3"));
@@ -398,7 +398,7 @@ TEST_F(ExpensePageTest, ASaveThatStoresTheRowButCannotWriteTheIndexLeavesTheTabR
 
     ASSERT_EQ(world.dialogs.messages.size(), 1u);
     EXPECT_EQ(world.dialogs.last().icon, platform::MessageIcon::Error);
-    EXPECT_TRUE(world.dialogs.last().text.contains("saved")) << world.dialogs.last().text.toStdString();
+    EXPECT_TRUE(world.dialogs.last().text.contains("บันทึกระเบียนแล้ว")) << world.dialogs.last().text.toStdString();
     EXPECT_TRUE(world.dialogs.last().text.contains("Expense.PX")) << world.dialogs.last().text.toStdString();
     EXPECT_EQ(storedRows().size(), 1);
     // Idle, as after a save: Create and Search work, Save is off.
@@ -436,5 +436,5 @@ TEST_F(ExpensePageTest, AnotherApplicationTakingTheFocusDoesNotLeaveAnAmountBoxA
     // Leaving the box for another of its controls still checks it.
     leaveTo(box("DBEdit8"));
     ASSERT_EQ(world.dialogs.messages.size(), 1u);
-    EXPECT_EQ(world.dialogs.last().text, QStringLiteral("'1.2.3' is not a valid floating point value."));
+    EXPECT_EQ(world.dialogs.last().text, QStringLiteral("ค่าที่ป้อนไม่ใช่ตัวเลข\n'1.2.3'."));
 }

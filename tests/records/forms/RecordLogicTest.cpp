@@ -63,7 +63,7 @@ TEST(AmountText, ReadsNumbersAndRefusesTheRest)
             ADD_FAILURE() << bad << " was read as a number";
         } catch (const Error& e) {
             EXPECT_EQ(e.message(),
-                      QStringLiteral("'%1' is not a valid floating point value").arg(QLatin1String(bad)));
+                      QStringLiteral("ค่าที่ป้อนไม่ใช่ตัวเลข\n'%1'").arg(QLatin1String(bad)));
         }
     }
     EXPECT_EQ(formatAmount(486), QStringLiteral("486"));

@@ -357,7 +357,7 @@ TEST_F(ClaimDatabaseTest, AKeyViolationFailsAndTheRecordStaysPending)
         db.ExpenseT.post();
         FAIL() << "blank key stored";
     } catch (const Error& e) {
-        EXPECT_TRUE(e.message().startsWith("Field 'Claimno' must have a value")) << e.what();
+        EXPECT_TRUE(e.message().startsWith("ช่อง Claimno ต้องมีค่า")) << e.what();
     }
     db.ExpenseT.cancel();
     EXPECT_EQ(db.ExpenseT.recordCount(), 2);
