@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <poll.h>
 #include <arpa/inet.h>
 #include <optional>
 #include <cerrno>
@@ -499,19 +500,22 @@ std::uint64_t TFtpLink::Departed(std::uint64_t written) const
 void TFtpLink::FollowSendQueue(std::uint64_t written, std::uint64_t total)
 {
     // On a slow line the system may hold much of a file after the last write;
-    // the progress follows the line until it has gone.
+    // the progress follows the line until it has gone. Only for the showing:
+    // a queue that stops moving, or a server that has answered meanwhile, ends
+    // the following, and the close and the completion reply decide as ever.
+    constexpr auto StillFor = std::chrono::seconds(2);
     size_t last = SIZE_MAX;
     auto changed = std::chrono::steady_clock::now();
     for (;;) {
         const size_t queued = dataLink_->QueuedBytes();
-        if (queued == 0)
+        if (queued == 0 || BufferedBytes() > 0 || socketutil::PollOne(Handle(), POLLIN, 1) != 0)
             break;
         const auto now = std::chrono::steady_clock::now();
         if (queued != last) {
             last = queued;
             changed = now;
-        } else if (ReadTimeout > 0 && now - changed >= std::chrono::milliseconds(ReadTimeout)) {
-            break; // the close and the completion reply decide
+        } else if (now - changed >= StillFor) {
+            break;
         }
         Report(true, written - std::min<std::uint64_t>(queued, written), total);
         socketutil::PollOne(dataLink_->Handle(), 0, 50, OnWait);

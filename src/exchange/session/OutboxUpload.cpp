@@ -344,9 +344,9 @@ void OutboxUpload::keepAside(const ServerCopy& copy, const std::string& besideNa
     }
     if (m_rename == RenameSupport::None)
         throw Error(QStringLiteral("สำเนา \"%1\" บนเซิร์ฟเวอร์รวมกับแฟ้มของเราไม่ได้ และเซิร์ฟเวอร์เปลี่ยนชื่อแฟ้มไม่ได้ "
-                                   "จึงไม่ได้แตะต้องสำเนานั้น แฟ้มยังอยู่ในกล่องส่ง (the server's copy %1 cannot be "
+                                   "จึงไม่ได้แตะต้องสำเนานั้น แฟ้มยังอยู่ในกล่องส่ง\nThe server's copy %1 cannot be "
                                    "combined with ours (%2) and cannot be kept aside: the server has no RNFR. It was "
-                                   "left as it is and the file stays in the outbox.)")
+                                   "left as it is and the file stays in the outbox.")
                         .arg(shown(copy.remote), copy.result.reason));
     m_link.SendCommand("RNTO " + aside, {250});
     m_names.remove(copy.remote);
