@@ -88,7 +88,7 @@ TCopyf::TCopyf(QWidget* parent)
     setObjectName(QStringLiteral("Copyf"));
     setWindowTitle(QStringLiteral("Copying..."));
     setModal(false);
-    setFixedSize(360, 214);
+    setFixedSize(360, 232);
 
     Animate1 = new exchange::CopyAnimation(this);
     Animate1->move(44, 6);
@@ -107,18 +107,18 @@ TCopyf::TCopyf(QWidget* parent)
 
     AmountLabel = new QLabel(this);
     AmountLabel->setObjectName(QStringLiteral("AmountLabel"));
-    AmountLabel->setGeometry(12, 130, 336, 18);
+    AmountLabel->setGeometry(12, 130, 336, 36);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(12, 154, 336, 16);
+    ProgressBar1->setGeometry(12, 172, 336, 16);
     ProgressBar1->setRange(0, 1000);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
 
     BitBtn1 = new QPushButton(QStringLiteral("Cancel"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(140, 180, 80, 26);
+    BitBtn1->setGeometry(140, 198, 80, 26);
     connect(BitBtn1, &QPushButton::clicked, this, &TCopyf::pressCancel);
 }
 

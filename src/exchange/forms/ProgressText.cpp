@@ -56,12 +56,12 @@ QString amountText(const ProgressReport& report)
     done += QLatin1Char(' ') + sizeText(report.bytesDone);
     if (report.bytesTotal > 0)
         done += QStringLiteral(" จาก ") + sizeText(report.bytesTotal);
-    QStringList parts{done};
+    QStringList pace;
     if (report.bytesPerSecond > 0)
-        parts << sizeText(quint64(report.bytesPerSecond)) + QStringLiteral("/วินาที");
+        pace << sizeText(quint64(report.bytesPerSecond)) + QStringLiteral("/วินาที");
     if (report.secondsLeft)
-        parts << QStringLiteral("เหลืออีกประมาณ ") + durationText(qint64(std::ceil(*report.secondsLeft)));
-    return parts.join(QStringLiteral(" · "));
+        pace << QStringLiteral("เหลืออีกประมาณ ") + durationText(qint64(std::ceil(*report.secondsLeft)));
+    return pace.isEmpty() ? done : done + QLatin1Char('\n') + pace.join(QStringLiteral(" · "));
 }
 
 int permille(const ProgressReport& report)

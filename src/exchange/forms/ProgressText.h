@@ -9,8 +9,8 @@ namespace tevrak::exchange {
 
 // "ไฟล์ที่ 12 / 120"
 QString placeText(const ProgressReport& report);
-// "ส่งแล้ว 35.2 MB จาก 120 MB · 480 KB/วินาที · เหลืออีกประมาณ 2 นาที 10 วินาที";
-// what is not known yet is left out.
+// "ส่งแล้ว 35.2 MB จาก 120 MB" and on a second line "480 KB/วินาที · เหลืออีกประมาณ
+// 2 นาที 10 วินาที"; what is not known yet is left out.
 QString amountText(const ProgressReport& report);
 // 1,234 bytes as "1.2 KB", and so on up to GB.
 QString sizeText(quint64 bytes);

@@ -15,7 +15,7 @@ TZipf::TZipf(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Zipf"));
     setWindowTitle(QStringLiteral("Process Zip..."));
-    resize(420, 150);
+    resize(420, 168);
 
     Label1 = new QLabel(QStringLiteral("Label1"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -32,10 +32,10 @@ TZipf::TZipf(QWidget* parent) : QWidget(parent, Qt::Window)
     PlaceLabel->setGeometry(12, 68, 396, 18);
     AmountLabel = new QLabel(this);
     AmountLabel->setObjectName(QStringLiteral("AmountLabel"));
-    AmountLabel->setGeometry(12, 88, 396, 18);
+    AmountLabel->setGeometry(12, 88, 396, 36);
     CancelButton = new QPushButton(QStringLiteral("ยกเลิก"), this);
     CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setGeometry(170, 114, 80, 26);
+    CancelButton->setGeometry(170, 132, 80, 26);
     connect(CancelButton, &QPushButton::clicked, this, [this] {
         CancelButton->setEnabled(false);
         AmountLabel->setText(QStringLiteral("กำลังยกเลิก รอสักครู่..."));

@@ -294,7 +294,7 @@ TEST(CopyingWindow, ProgressInBytesCancelAndAnAnimationOnlyWhileShown)
     copyf.showProgress(report);
     EXPECT_EQ(copyf.PlaceLabel->text(), QStringLiteral("ไฟล์ที่ 12 / 120"));
     EXPECT_EQ(copyf.AmountLabel->text(),
-              QStringLiteral("ส่งแล้ว 3.0 MB จาก 12 MB · 512 KB/วินาที · เหลืออีกประมาณ 2 นาที 10 วินาที"));
+              QStringLiteral("ส่งแล้ว 3.0 MB จาก 12 MB\n512 KB/วินาที · เหลืออีกประมาณ 2 นาที 10 วินาที"));
     EXPECT_EQ(copyf.ProgressBar1->value(), 250);
     report.bytesDone = 1024; // a report that would take the bar back
     copyf.showProgress(report);
