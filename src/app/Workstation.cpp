@@ -71,6 +71,9 @@ void Workstation::start(int splashMilliseconds)
 
     if (QWidget* form = mainForm())
         form->show();
+    // The claim folders' pictures are printed behind the window once it is up.
+    if (m_picture)
+        m_picture->startPrintBackfill();
 }
 
 QWidget* Workstation::mainForm() const
@@ -89,6 +92,7 @@ void Workstation::openMainWindowModally()
         std::unique_ptr<TPicture>& picture;
         ~DestroyAfterwards() { picture.reset(); }
     } destroyAfterwards{m_picture};
+    QTimer::singleShot(0, m_picture.get(), [this] { m_picture->startPrintBackfill(); });
     platform::dialogs().showModal(*m_picture);
 }
 
