@@ -93,78 +93,103 @@ int quality(const QString& folder)
         else
             variants[parts[1]].push_back({parts[0], hashed});
     }
-    // Different tiles: the closest pair for each hash, and ours below the limits.
+    // As the guard compares them: the dropped picture's eight versions against a filed one's hash as filed
+    // and cut down.
+    const auto oursDistance = [](const Hashed& dropped, const Hashed& filed) {
+        return std::min(dropped.ours.hashes.distanceTo(filed.ours.hashes.upright()),
+                        dropped.ours.hashes.distanceTo(filed.ours.cropped));
+    };
+    // The usual threshold of the 64-bit hashes (about one bit in six).
+    const int plainThreshold = 10;
+    // Different tiles: every pair, each way round (either one filed, the other dropped).
     std::vector<const Hashed*> list;
     int flat = 0;
     for (const auto& [id, hashed] : tiles) {
         list.push_back(&hashed);
         flat += hashed.ours.detail < limits.minDetail;
     }
-    int closestOurs = 256, closestOursCompared = 256, closestAverage = 64, closestDifference = 64;
-    qint64 pairs = 0, comparedPairs = 0, falseMatches = 0;
+    int closestOurs = 256, closestAverage = 64, closestDifference = 64;
+    qint64 pairs = 0, comparedPairs = 0, falseOurs = 0, falseAverage = 0, falseDifference = 0;
     std::vector<int> oursHistogram(257, 0);
     for (size_t i = 0; i < list.size(); ++i) {
         for (size_t j = i + 1; j < list.size(); ++j) {
             ++pairs;
-            const int d = list[i]->ours.hashes.distanceTo(list[j]->ours.hashes.upright());
+            const int average = std::popcount(list[i]->average ^ list[j]->average);
+            const int difference = std::popcount(list[i]->difference ^ list[j]->difference);
+            closestAverage = std::min(closestAverage, average);
+            closestDifference = std::min(closestDifference, difference);
+            falseAverage += average <= plainThreshold;
+            falseDifference += difference <= plainThreshold;
+            if (list[i]->ours.detail < limits.minDetail || list[j]->ours.detail < limits.minDetail)
+                continue; // the guard does not near-search such a tile
+            ++comparedPairs;
+            const int d = std::min(oursDistance(*list[i], *list[j]), oursDistance(*list[j], *list[i]));
             closestOurs = std::min(closestOurs, d);
             ++oursHistogram[size_t(d)];
-            if (list[i]->ours.detail >= limits.minDetail && list[j]->ours.detail >= limits.minDetail) {
-                ++comparedPairs;
-                closestOursCompared = std::min(closestOursCompared, d);
-                falseMatches += d <= limits.maxDistance;
-            }
-            closestAverage = std::min(closestAverage, std::popcount(list[i]->average ^ list[j]->average));
-            closestDifference = std::min(closestDifference, std::popcount(list[i]->difference ^ list[j]->difference));
+            falseOurs += d <= limits.maxDistance;
         }
     }
-    const int averageThreshold = closestAverage - 1, differenceThreshold = closestDifference - 1;
-    std::printf("tiles %zu (%d below detail %d, left out of the near search), pairs of different tiles %lld "
-                "(%lld compared)\n",
-                tiles.size(), flat, limits.minDetail, pairs, comparedPairs);
-    std::printf("closest different tiles: ours %d of 256 (compared ones %d), aHash %d of 64, dHash %d of 64\n",
-                closestOurs, closestOursCompared, closestAverage, closestDifference);
-    std::printf("false matches at ours <= %d: %lld\n", limits.maxDistance, falseMatches);
-    std::printf("ours: different-tile pairs at distance <= 40/50/60/70/80: ");
+    std::vector<int> detailHistogram(11, 0);
+    for (const auto& [id, hashed] : tiles)
+        ++detailHistogram[size_t(std::min(10, hashed.ours.detail / 10))];
+    std::printf("tiles %zu, by detail 0-9, 10-19, ..., 100: ", tiles.size());
+    for (int count : detailHistogram)
+        std::printf("%d ", count);
+    std::printf("\n%d tiles below detail %d are left out of the near search (as the guard leaves such photos out)\n",
+                flat, limits.minDetail);
+    std::printf("pairs of different tiles: %lld (ours compares %lld of them)\n", pairs, comparedPairs);
+    std::printf("closest different tiles: ours %d of 256, aHash %d of 64, dHash %d of 64\n", closestOurs,
+                closestAverage, closestDifference);
+    std::printf("false matches: ours <= %d: %lld; aHash <= %d: %lld; dHash <= %d: %lld\n", limits.maxDistance,
+                falseOurs, plainThreshold, falseAverage, plainThreshold, falseDifference);
+    std::printf("ours, different-tile pairs at distance <= 40/50/60/70/80: ");
     for (int limit : {40, 50, 60, 70, 80}) {
         qint64 count = 0;
         for (int d = 0; d <= limit; ++d)
             count += oursHistogram[size_t(d)];
         std::printf("%lld ", count);
     }
-    std::vector<int> detailHistogram(11, 0);
-    for (const auto& [id, hashed] : tiles)
-        ++detailHistogram[size_t(std::min(10, hashed.ours.detail / 10))];
-    std::printf("\ntiles by detail (0-9, 10-19, ... 100): ");
-    for (int count : detailHistogram)
-        std::printf("%d ", count);
-    std::printf("\n\n%-14s %6s  %-22s %-22s %-22s %s\n", "variant", "count",
-                QString("ours <= %1").arg(limits.maxDistance).toUtf8().constData(),
-                QString("aHash64 <= %1").arg(averageThreshold).toUtf8().constData(),
-                QString("dHash64 <= %1").arg(differenceThreshold).toUtf8().constData(), "ours worst / 99th pct");
+    std::printf("\n\n%-14s %6s  %-12s %-12s %-12s %s\n", "variant", "count",
+                QString("ours<=%1").arg(limits.maxDistance).toUtf8().constData(),
+                QString("aHash<=%1").arg(plainThreshold).toUtf8().constData(),
+                QString("dHash<=%1").arg(plainThreshold).toUtf8().constData(), "ours 99th pct / worst");
     for (const auto& [kind, found] : variants) {
         int ours = 0, average = 0, difference = 0, counted = 0;
         std::vector<int> distances;
         for (const auto& [tile, hashed] : found) {
             const Hashed& original = tiles.at(tile);
             if (original.ours.detail < limits.minDetail)
-                continue; // the guard does not near-search such a tile
+                continue;
             ++counted;
-            const int d = hashed.ours.hashes.distanceTo(original.ours.hashes.upright());
+            const int d = oursDistance(hashed, original);
             distances.push_back(d);
             if (d > limits.maxDistance && qEnvironmentVariableIsSet("TEVRAK_BENCH_MISSES"))
                 std::printf("  missed %s.%s at %d (detail %d / %d)\n", qPrintable(tile), qPrintable(kind), d,
                             original.ours.detail, hashed.ours.detail);
             ours += d <= limits.maxDistance && hashed.ours.detail >= limits.minDetail;
-            average += std::popcount(hashed.average ^ original.average) <= averageThreshold;
-            difference += std::popcount(hashed.difference ^ original.difference) <= differenceThreshold;
+            average += std::popcount(hashed.average ^ original.average) <= plainThreshold;
+            difference += std::popcount(hashed.difference ^ original.difference) <= plainThreshold;
         }
         std::sort(distances.begin(), distances.end());
         const auto share = [counted](int n) { return counted ? 100.0 * n / counted : 0.0; };
-        std::printf("%-14s %6d  %6.2f %%               %6.2f %%               %6.2f %%               %d / %d\n",
-                    kind.toUtf8().constData(), counted, share(ours), share(average), share(difference),
-                    distances.empty() ? 0 : distances.back(),
-                    distances.empty() ? 0 : distances[size_t(distances.size() * 99 / 100)]);
+        std::printf("%-14s %6d  %7.2f %%    %7.2f %%    %7.2f %%    %d / %d\n", kind.toUtf8().constData(), counted,
+                    share(ours), share(average), share(difference),
+                    distances.empty() ? 0 : distances[size_t(distances.size() * 99 / 100)],
+                    distances.empty() ? 0 : distances.back());
+    }
+    return 0;
+}
+
+// Every file's detail and eight hashes, one line each, for looking at other rules outside the program.
+int dump(const QString& folder)
+{
+    for (const QString& name : QDir(folder).entryList({"t*.jpg"}, QDir::Files, QDir::Name)) {
+        const Hashed hashed = hashFile(folder + "/" + name);
+        std::printf("%s %d", qPrintable(name), hashed.ours.detail);
+        for (const imaging::PerceptualHash& version : hashed.ours.hashes.versions)
+            std::printf(" %s", version.toBytes().toHex().constData());
+        std::printf(" %s", hashed.ours.cropped.toBytes().toHex().constData());
+        std::printf("\n");
     }
     return 0;
 }
@@ -247,6 +272,8 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "quality")
         return quality(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "dump")
+        return dump(QString::fromLocal8Bit(argv[2]));
     if (argc == 4 && QByteArray(argv[1]) == "speed")
         return speed(QByteArray(argv[2]).toInt(), QString::fromLocal8Bit(argv[3]));
     std::fprintf(stderr, "usage: tevrak_filing_guard_bench quality TILE_FOLDER | speed PRINTS PHOTO\n");

@@ -153,6 +153,11 @@ HashedPicture hashPicture(const QImage& picture)
         }
     }
     result.detail = detailOf(grid);
+    if (!picture.isNull()) {
+        const int dx = int(picture.width() * CroppedShare + 0.5), dy = int(picture.height() * CroppedShare + 0.5);
+        const QRect inner = picture.rect().adjusted(dx, dy, -dx, -dy);
+        result.cropped = bitsAboveMedian(dct(luminance(inner.isEmpty() ? picture : picture.copy(inner))));
+    }
     return result;
 }
 

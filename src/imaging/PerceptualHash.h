@@ -61,8 +61,12 @@ struct DihedralHashes {
 // with little detail follow noise and are not to be compared.
 struct HashedPicture {
     DihedralHashes hashes;
+    // The upright hash of the picture cut by CroppedShare of its width and height on every side: what a copy
+    // cut down by a few per cent hashes near to (turned copies are found through DihedralHashes).
+    PerceptualHash cropped;
     int detail = 0;
 };
+inline constexpr double CroppedShare = 0.025;
 
 // Throws nothing; a null picture gives the hash of a flat one with detail 0.
 HashedPicture hashPicture(const QImage& picture);

@@ -58,12 +58,16 @@ FilingGuard::FilingGuard(PrintTable& prints, NearLimits limits) : m_prints(print
 void FilingGuard::catchUp()
 {
     m_lastId = m_prints.readHashesAfter(
-        m_lastId, [this](qint64 id, const QString& claim, const imaging::PerceptualHash& hash, int detail) {
-            if (detail < m_limits.minDetail)
+        m_lastId, [this](qint64 id, const QString& claim, const imaging::HashedPicture& picture) {
+            if (picture.detail < m_limits.minDetail)
                 return;
-            m_ids.push_back(id);
-            m_claims.push_back(claim);
-            m_hashes.push_back(hash);
+            // Two entries per print: the picture as filed and cut down a little, so that a copy cut down
+            // by a few per cent a side is near the second.
+            for (const imaging::PerceptualHash& hash : {picture.hashes.upright(), picture.cropped}) {
+                m_ids.push_back(id);
+                m_claims.push_back(claim);
+                m_hashes.push_back(hash);
+            }
         });
 }
 

@@ -21,10 +21,10 @@ namespace tevrak::intake::guard {
 struct NearLimits {
     // Two pictures are near when their hashes (in the best of the eight turnings) differ in at most this
     // many of the 256 bits.
-    int maxDistance = 64;
+    int maxDistance = 56;
     // Pictures with less detail than this (flat walls, a dark frame) have hashes that follow noise and are
     // left out of the near search, as the picture filed and as the one dropped.
-    int minDetail = 4;
+    int minDetail = 60;
 };
 
 struct GuardWarning {
@@ -55,7 +55,7 @@ public:
     std::optional<GuardWarning> nearestUnderAnotherClaim(const imaging::HashedPicture& picture, const QString& claim);
 
     // The prints in the in-memory near index.
-    size_t indexedPrints() const { return m_hashes.size(); }
+    size_t indexedPrints() const { return m_hashes.size() / 2; }
     // Reads the prints added since the last reading.
     void catchUp();
 

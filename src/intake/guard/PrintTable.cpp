@@ -18,6 +18,7 @@ CREATE TABLE IF NOT EXISTS Prints(
   FiledAt TEXT NOT NULL,
   Sha256 BLOB NOT NULL,
   PerceptualHash BLOB,
+  CroppedHash BLOB,
   Detail INTEGER,
   CaptureTime TEXT);
 CREATE INDEX IF NOT EXISTS Prints_Sha256 ON Prints(Sha256);
@@ -109,7 +110,7 @@ private:
 };
 
 const char* const printColumns =
-    "Claim, Category, FileName, FiledAt, Sha256, PerceptualHash, Detail, CaptureTime";
+    "Claim, Category, FileName, FiledAt, Sha256, PerceptualHash, Detail, CaptureTime, CroppedHash";
 
 PhotoPrint printFromRow(const Statement& row)
 {
@@ -124,6 +125,7 @@ PhotoPrint printFromRow(const Statement& row)
     if (const auto hash = imaging::PerceptualHash::fromBytes(row.blob(5))) {
         imaging::HashedPicture picture;
         picture.hashes.versions.fill(*hash); // a stored print keeps its upright hash only
+        picture.cropped = imaging::PerceptualHash::fromBytes(row.blob(8)).value_or(*hash);
         picture.detail = int(row.integer(6));
         print.facts.picture = picture;
     }
@@ -190,7 +192,7 @@ void PrintTable::add(const std::vector<PhotoPrint>& prints)
     try {
         Statement insert(m_db,
                          "INSERT OR IGNORE INTO Prints(Claim, Category, FileName, FiledAt, Sha256, PerceptualHash, "
-                         "Detail, CaptureTime) VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
+                         "Detail, CaptureTime, CroppedHash) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
                          onError);
         for (const PhotoPrint& print : prints) {
             insert.bind(1, print.claim);
@@ -201,6 +203,7 @@ void PrintTable::add(const std::vector<PhotoPrint>& prints)
             if (print.facts.picture) {
                 insert.bind(6, print.facts.picture->hashes.upright().toBytes());
                 insert.bind(7, qint64(print.facts.picture->detail));
+                insert.bind(9, print.facts.picture->cropped.toBytes());
             }
             insert.bind(8, print.facts.captureTime.isValid() ? print.facts.captureTime.toString(Qt::ISODate)
                                                              : QString());
@@ -245,18 +248,24 @@ std::optional<PhotoPrint> PrintTable::byId(qint64 id)
 }
 
 qint64 PrintTable::readHashesAfter(
-    qint64 afterId, const std::function<void(qint64, const QString&, const imaging::PerceptualHash&, int)>& visit)
+    qint64 afterId, const std::function<void(qint64, const QString&, const imaging::HashedPicture&)>& visit)
 {
     Statement query(m_db,
-                    "SELECT Id, Claim, PerceptualHash, Detail FROM Prints WHERE Id > ? AND PerceptualHash IS NOT "
-                    "NULL ORDER BY Id",
+                    "SELECT Id, Claim, PerceptualHash, Detail, CroppedHash FROM Prints WHERE Id > ? AND "
+                    "PerceptualHash IS NOT NULL ORDER BY Id",
                     [this](const QString& why) { fail(why); });
     query.bind(1, afterId);
     qint64 last = afterId;
     while (query.step()) {
         last = query.integer(0);
-        if (const auto hash = imaging::PerceptualHash::fromBytes(query.blob(2)))
-            visit(last, query.text(1), *hash, int(query.integer(3)));
+        const auto hash = imaging::PerceptualHash::fromBytes(query.blob(2));
+        if (!hash)
+            continue;
+        imaging::HashedPicture picture;
+        picture.hashes.versions.fill(*hash);
+        picture.cropped = imaging::PerceptualHash::fromBytes(query.blob(4)).value_or(*hash);
+        picture.detail = int(query.integer(3));
+        visit(last, query.text(1), picture);
     }
     return last;
 }

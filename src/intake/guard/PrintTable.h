@@ -6,8 +6,9 @@
 //
 // Tables:
 //   Prints(Id, FileName unique without regard to case, Claim, Category, FiledAt, Sha256, PerceptualHash,
-//          Detail, CaptureTime)  one row per filed picture; Id grows, so a reader can take the rows added
-//                                after the last one it saw
+//          CroppedHash, Detail, CaptureTime)  one row per filed picture (the hashes and the detail for a
+//                                photo only); Id grows, so a reader can take the rows added after the
+//                                last one it saw
 //   Acknowledgements(Id, At, Garage, Claim, FiledName, InboxName, Warning, OtherClaim, OtherFile,
 //          Shown)                each question the clerk answered Yes, written once the picture was filed
 //
@@ -61,10 +62,11 @@ public:
     std::optional<PhotoPrint> findBytes(const QByteArray& sha256);
     // The print of row `id`.
     std::optional<PhotoPrint> byId(qint64 id);
-    // Calls `visit(id, claim, hash, detail)` for every print with a perceptual hash whose Id is above
-    // `afterId`, in Id order; returns the highest Id seen (afterId when none).
+    // Calls `visit(id, claim, picture)` for every print with a perceptual hash whose Id is above `afterId`,
+    // in Id order (the picture holds the upright hash in every version, the cropped hash and the detail);
+    // returns the highest Id seen (afterId when none).
     qint64 readHashesAfter(qint64 afterId,
-                           const std::function<void(qint64, const QString&, const imaging::PerceptualHash&, int)>& visit);
+                           const std::function<void(qint64, const QString&, const imaging::HashedPicture&)>& visit);
 
     void record(const Acknowledgement& answer);
 
