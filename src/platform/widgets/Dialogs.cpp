@@ -116,8 +116,11 @@ std::unique_ptr<QMessageBox> questionBox(const Question& question)
     box->setText(question.text);
     if (question.leftPicture.isNull() && question.rightPicture.isNull())
         box->setIcon(QMessageBox::Warning);
-    else
+    else {
         box->setIconPixmap(sideBySide(question));
+        // The text beside two pictures keeps room for its longest line (a file name with its date).
+        box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: 330px; }"));
+    }
     box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box->setDefaultButton(QMessageBox::No);
     box->setEscapeButton(QMessageBox::No);
