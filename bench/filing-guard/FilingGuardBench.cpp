@@ -211,7 +211,8 @@ int speed(int count, const QString& photo)
             random.fillRange(reinterpret_cast<quint32*>(print.facts.sha256.data()), 8);
             imaging::HashedPicture picture;
             random.fillRange(picture.hashes.versions[0].words.data(), 4);
-            picture.detail = 50;
+            random.fillRange(picture.cropped.words.data(), 4);
+            picture.detail = 100;
             print.facts.picture = picture;
             prints.push_back(std::move(print));
             if (prints.size() == 5000) {

@@ -71,9 +71,10 @@ void Workstation::start(int splashMilliseconds)
 
     if (QWidget* form = mainForm())
         form->show();
-    // The claim folders' pictures are printed behind the window once it is up.
-    if (m_picture)
-        m_picture->startPrintBackfill();
+    // The filing guard's prints are read, and the claim folders' pictures
+    // printed behind the window, once it has painted.
+    if (TPicture* picture = m_picture.get())
+        QTimer::singleShot(0, picture, [picture] { picture->startPrintBackfill(); });
 }
 
 QWidget* Workstation::mainForm() const
@@ -92,7 +93,8 @@ void Workstation::openMainWindowModally()
         std::unique_ptr<TPicture>& picture;
         ~DestroyAfterwards() { picture.reset(); }
     } destroyAfterwards{m_picture};
-    QTimer::singleShot(0, m_picture.get(), [this] { m_picture->startPrintBackfill(); });
+    TPicture* picture = m_picture.get();
+    QTimer::singleShot(0, picture, [picture] { picture->startPrintBackfill(); });
     platform::dialogs().showModal(*m_picture);
 }
 

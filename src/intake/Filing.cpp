@@ -239,6 +239,17 @@ bool Filing::openGuard()
     }
 }
 
+void Filing::prepareGuard()
+{
+    if (!openGuard())
+        return;
+    try {
+        m_guard->catchUp();
+    } catch (const Error& error) {
+        qWarning().noquote() << "the filing guard's prints:" << error.message();
+    }
+}
+
 Filing::GuardAnswers Filing::askGuard(const QString& inboxFile)
 {
     GuardAnswers answers;

@@ -68,6 +68,11 @@ public:
     // register, a null date for a claim not in it. Without it every claim
     // counts as not in the register.
     void setGarageDates(std::function<QDate(const QString& claimNumber)> garageDateOf);
+    // Opens the guard's prints and reads the hashes printed so far, so that
+    // the first drop does not wait for them (the main window calls it once it
+    // is shown). A prints file that cannot be opened is reported on standard
+    // error and tried again at the next drop.
+    void prepareGuard();
 
     // Accepts a drag only when it comes from an image control.
     bool Image10DragOver(QObject* source) const;

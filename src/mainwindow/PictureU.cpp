@@ -101,6 +101,7 @@ void TPicture::startPrintBackfill()
 {
     if (m_backfill)
         return;
+    m_filing->prepareGuard();
     m_backfill = std::make_unique<intake::guard::PrintBackfillThread>(intake::guard::PrintTable::defaultFile());
     m_backfill->begin();
 }

@@ -46,9 +46,9 @@ public:
     // The Transfer button: exports, packs, exchanges with the server.
     void BitBtn3Click();
 
-    // Starts printing the claim folders' pictures that have no print yet, on
-    // a thread of the lowest priority; called once the window is shown. A
-    // second call does nothing.
+    // Reads the filing guard's prints and starts printing the claim folders'
+    // pictures that have no print yet, on a thread of the lowest priority;
+    // called once the window is shown. A second call does nothing.
     void startPrintBackfill();
 
     // Enlarges an inbox picture (tab 1) or an archive picture (tab 2).
