@@ -5,11 +5,11 @@
 #    per kind at the product's limits, beside a plain 64-bit average hash and difference hash at their best
 #    thresholds, and the closest pair of different tiles (every pair is compared);
 #  - speed: the drop's checks at 100,000 prints and the cost of printing a 12-MP photo.
-# TEVRAK_BENCH_TILE=WxH sets the tile size (default 240x180), TEVRAK_BENCH_KEEP=1 keeps the work folder.
+# TEVRAK_BENCH_TILE=WxH sets the tile size (default 200x150), TEVRAK_BENCH_KEEP=1 keeps the work folder.
 set -euo pipefail
 build=${TEVRAK_BUILD_DIR:-$(cd "$(dirname "$0")/../.." && pwd)/build}
 bench=$build/bench/filing-guard/tevrak_filing_guard_bench
-tile=${TEVRAK_BENCH_TILE:-240x180}
+tile=${TEVRAK_BENCH_TILE:-200x150}
 work=$(mktemp -d)
 if [ "${TEVRAK_BENCH_KEEP:-}" != 1 ]; then trap 'rm -rf "$work"' EXIT; else echo "work folder: $work"; fi
 

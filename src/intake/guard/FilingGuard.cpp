@@ -75,7 +75,7 @@ std::optional<GuardWarning> FilingGuard::nearestUnderAnotherClaim(const imaging:
                                                                   const QString& claim)
 {
     catchUp();
-    if (picture.detail < m_limits.minDetail)
+    if (picture.detail < m_limits.minDroppedDetail)
         return std::nullopt;
     std::vector<std::pair<int, size_t>> found;
     collectWithin(picture.hashes, m_hashes, m_limits.maxDistance, found);

@@ -21,10 +21,13 @@ namespace tevrak::intake::guard {
 struct NearLimits {
     // Two pictures are near when their hashes (in the best of the eight turnings) differ in at most this
     // many of the 256 bits.
-    int maxDistance = 56;
-    // Pictures with less detail than this (flat walls, a dark frame) have hashes that follow noise and are
-    // left out of the near search, as the picture filed and as the one dropped.
-    int minDetail = 60;
+    int maxDistance = 48;
+    // Filed pictures with less detail than this (flat walls, a dark frame) have hashes that follow noise and
+    // are left out of the near search.
+    int minDetail = 80;
+    // A dropped picture is compared down to this detail: a darker or smaller copy of a filed picture has
+    // less detail than the picture had.
+    int minDroppedDetail = 40;
 };
 
 struct GuardWarning {
