@@ -71,6 +71,10 @@ void Workstation::start(int splashMilliseconds)
 
     if (QWidget* form = mainForm())
         form->show();
+    // The filing guard's prints are read, and the claim folders' pictures
+    // printed behind the window, once it has painted.
+    if (TPicture* picture = m_picture.get())
+        QTimer::singleShot(0, picture, [picture] { picture->startPrintBackfill(); });
 }
 
 QWidget* Workstation::mainForm() const
@@ -89,6 +93,8 @@ void Workstation::openMainWindowModally()
         std::unique_ptr<TPicture>& picture;
         ~DestroyAfterwards() { picture.reset(); }
     } destroyAfterwards{m_picture};
+    TPicture* picture = m_picture.get();
+    QTimer::singleShot(0, picture, [picture] { picture->startPrintBackfill(); });
     platform::dialogs().showModal(*m_picture);
 }
 

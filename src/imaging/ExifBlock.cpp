@@ -6,6 +6,20 @@
 
 namespace tevrak::imaging {
 
+namespace {
+
+// "YYYY:MM:DD HH:MM:SS" as cameras write it; anything else (blanks, "0000:00:00 00:00:00") is no date.
+QDateTime parseExifDateTime(const ExifEntry* entry)
+{
+    if (!entry || entry->format != EXIF_FORMAT_ASCII || !entry->data || entry->size < 19)
+        return {};
+    const QString text = QString::fromLatin1(reinterpret_cast<const char*>(entry->data), 19);
+    const QDateTime moment = QDateTime::fromString(text, QStringLiteral("yyyy:MM:dd HH:mm:ss"));
+    return moment.isValid() ? moment : QDateTime();
+}
+
+} // namespace
+
 void ExifBlock::Release::operator()(_ExifData* data) const
 {
     exif_data_unref(data);
@@ -36,6 +50,8 @@ ExifBlock::ExifBlock(const unsigned char* data, size_t size)
                 orientation_ = value;
         }
     }
+    if (ExifContent* exifIfd = data_->ifd[EXIF_IFD_EXIF])
+        captureTime_ = parseExifDateTime(exif_content_get_entry(exifIfd, EXIF_TAG_DATE_TIME_ORIGINAL));
     if (data_->data && data_->size > 0) {
         thumbnail_ = data_->data;
         thumbnailSize_ = data_->size;

@@ -1,8 +1,9 @@
 #pragma once
 
-// The facts the picture loaders take from a JPEG's EXIF block (read with libexif): the orientation and the
-// embedded thumbnail.
+// The facts the picture loaders take from a JPEG's EXIF block (read with libexif): the orientation, the
+// embedded thumbnail and the moment the photo was taken.
 
+#include <QDateTime>
 #include <cstddef>
 #include <memory>
 
@@ -24,6 +25,9 @@ public:
     // The embedded thumbnail's bytes (a JPEG stream, still to be checked) or null; owned by this block.
     const unsigned char* thumbnail() const { return thumbnail_; }
     size_t thumbnailSize() const { return thumbnailSize_; }
+    // DateTimeOriginal of the Exif sub-IFD ("YYYY:MM:DD HH:MM:SS", the camera's clock, no time zone) as a
+    // local date and time; invalid when absent, damaged or no real date.
+    const QDateTime& captureTime() const { return captureTime_; }
 
     // True when the payload starts like an EXIF block.
     static bool looksLikeExif(const unsigned char* data, size_t size);
@@ -36,6 +40,7 @@ private:
     int orientation_ = 1;
     const unsigned char* thumbnail_ = nullptr;
     size_t thumbnailSize_ = 0;
+    QDateTime captureTime_;
 };
 
 } // namespace tevrak::imaging

@@ -440,6 +440,23 @@ QImage JpegDecoder::thumbnail(PictureFile& file, QSize slot, ThumbnailInfo* info
     return applyOrientation(image, orientation);
 }
 
+ReducedPhoto JpegDecoder::reducedPhoto(PictureFile& file, QSize cover)
+{
+    d->readHeader(file);
+    j_decompress_ptr cinfo = &d->main;
+    const std::unique_ptr<ExifBlock> exif = d->exifBlock();
+    const int orientation = d->orientationOf(exif.get());
+    const int num = coveringScale(cinfo->image_width, cinfo->image_height, cover, orientation);
+    QImage image = d->decodePixels(cinfo, d->mainErr, num);
+    if (image.isNull())
+        d->fail(file, cinfo, d->mainErr);
+    ReducedPhoto photo;
+    photo.image = applyOrientation(image, orientation);
+    if (exif)
+        photo.captureTime = exif->captureTime();
+    return photo;
+}
+
 QImage JpegDecoder::fullPicture(PictureFile& file)
 {
     d->readHeader(file);

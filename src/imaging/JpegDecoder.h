@@ -24,6 +24,8 @@ public:
     // See loadThumbnail and loadFullPicture. Throw Error naming the file.
     QImage thumbnail(PictureFile& file, QSize slot, ThumbnailInfo* info);
     QImage fullPicture(PictureFile& file);
+    // See loadReducedPhoto.
+    ReducedPhoto reducedPhoto(PictureFile& file, QSize cover);
 
 private:
     struct Impl;

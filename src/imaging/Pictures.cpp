@@ -148,6 +148,22 @@ QImage loadThumbnail(const QString& localFile, QSize slot, ThumbnailInfo* info, 
     return decodeGuarded(file, [&] { return thumbnailOf(file, slot, info, gif); });
 }
 
+ReducedPhoto loadReducedPhoto(const QString& localFile, QSize cover)
+{
+    PictureFile file(localFile);
+    if (isGifName(localFile))
+        file.fail(QStringLiteral("a scanned document has no photo print"));
+    if (!cover.isValid() || cover.isEmpty())
+        cover = kSlotSize;
+    ReducedPhoto photo;
+    decodeGuarded(file, [&] {
+        const DecoderPool::Lease decoder = decoderPool().lend();
+        photo = (*decoder).reducedPhoto(file, cover);
+        return photo.image;
+    });
+    return photo;
+}
+
 QImage loadFullPicture(const QString& localFile)
 {
     PictureFile file(localFile);

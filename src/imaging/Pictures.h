@@ -26,6 +26,7 @@
 // a small pool and reused between calls, so a page of thumbnails does not keep asking the system for fresh
 // memory.
 
+#include <QDateTime>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -97,6 +98,16 @@ struct ThumbnailInfo {
 // Format_RGB32.
 QImage loadThumbnail(const QString& localFile, QSize slot = kSlotSize, ThumbnailInfo* info = nullptr,
                      GifThumbnail gif = GifThumbnail::ClipCell);
+
+// A JPEG photo's own picture data (never its EXIF thumbnail, which an edit may have left behind), decoded
+// as the thumbnails are, at the smallest n/8 that covers `cover` once upright, the EXIF orientation
+// applied; with the EXIF capture time (invalid when the photo has no readable one). For the filing prints.
+// Fails as loadThumbnail does; a GIF name is refused (a scanned document has no photo print).
+struct ReducedPhoto {
+    QImage image;
+    QDateTime captureTime;
+};
+ReducedPhoto loadReducedPhoto(const QString& localFile, QSize cover = kSlotSize);
 
 // The whole picture at full resolution, for the print page.
 // JPEG: every pixel, EXIF orientation applied, Format_RGB32.

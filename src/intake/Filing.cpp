@@ -1,11 +1,16 @@
 #include "intake/Filing.h"
 
+#include "imaging/Pictures.h"
 #include "intake/InboxPage.h"
+#include "intake/guard/FilingGuard.h"
+#include "intake/guard/PhotoPrint.h"
+#include "intake/guard/PrintTable.h"
 #include "platform/core/ClaimFileName.h"
 #include "platform/core/DriveC.h"
 #include "platform/core/Error.h"
 #include "platform/core/FileSystem.h"
 #include "platform/core/ProgramValues.h"
+#include "platform/core/Registry.h"
 #include "platform/core/StagedCopy.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/Dialogs.h"
@@ -13,6 +18,7 @@
 
 #include <QFile>
 #include <QLineEdit>
+#include <QtDebug>
 #include <optional>
 
 namespace tevrak::intake {
@@ -90,6 +96,21 @@ const Category& documentsCategory()
     return category;
 }
 
+const Category& categoryOf(platform::FilingCategory kind)
+{
+    switch (kind) {
+    case platform::FilingCategory::BeforeRepair:
+        return beforeRepairCategory();
+    case platform::FilingCategory::DuringRepair:
+        return duringRepairCategory();
+    case platform::FilingCategory::AfterRepair:
+        return afterRepairCategory();
+    case platform::FilingCategory::Documents:
+        break;
+    }
+    return documentsCategory();
+}
+
 QString nextSequence(const QStringList& claimFolderNames, int low, int high, const QString& claimNumber,
                      const QString& categoryCaption)
 {
@@ -113,6 +134,77 @@ QString nextSequence(const QStringList& claimFolderNames, int low, int high, con
     return QStringLiteral("%1").arg(next, ClaimFileName::SequenceLength, 10, QLatin1Char('0'));
 }
 
+namespace {
+
+const QString shownDate = QStringLiteral("dd/MM/yyyy");
+const QString shownMoment = QStringLiteral("dd/MM/yyyy HH:mm");
+
+// Where a filed picture is, as the questions name it.
+QString placeOf(const guard::PhotoPrint& filed)
+{
+    return QStringLiteral("เลขรับแจ้ง: %1\nหมวด: %2\nไฟล์: %3\nวันที่จัดเก็บ: %4")
+        .arg(filed.claim, categoryOf(filed.category).caption, filed.fileName, filed.filedAt.toString(shownMoment));
+}
+
+// The thumbnail of a picture for a question; none when it cannot be read.
+QImage questionThumbnail(const QString& localFile)
+{
+    try {
+        return imaging::loadThumbnail(localFile, QSize(240, 180));
+    } catch (const Error&) {
+        return {};
+    }
+}
+
+platform::Question questionFor(const guard::GuardWarning& warning, const QString& claimNumber,
+                               const QString& inboxFile, int maxAgeDays)
+{
+    platform::Question question;
+    question.caption = platform::applicationTitle();
+    switch (warning.kind) {
+    case guard::GuardWarning::Kind::SameBytes:
+        question.text = QStringLiteral("รูปนี้ถูกจัดเก็บไว้แล้ว (ไฟล์เดียวกันทุกไบต์)\n%1\n\n"
+                                       "ต้องการจัดเก็บรูปนี้ภายใต้เลขรับแจ้ง %2 อีกครั้งหรือไม่?")
+                            .arg(placeOf(*warning.other), claimNumber);
+        break;
+    case guard::GuardWarning::Kind::NearPicture: {
+        question.text = QStringLiteral("รูปนี้คล้ายกับรูปที่จัดเก็บไว้แล้วภายใต้เลขรับแจ้งอื่น\n%1\n\n"
+                                       "ต้องการจัดเก็บรูปนี้ภายใต้เลขรับแจ้ง %2 หรือไม่?")
+                            .arg(placeOf(*warning.other), claimNumber);
+        question.leftPicture = questionThumbnail(inboxFile);
+        question.leftCaption = QStringLiteral("รูปที่กำลังจัดเก็บ");
+        question.rightPicture = questionThumbnail(platform::localPath(
+            platform::paths::claimFolder(warning.other->claim) + QLatin1Char('\\') + warning.other->fileName));
+        question.rightCaption = QStringLiteral("รูปที่จัดเก็บไว้ %1").arg(warning.other->fileName);
+        break;
+    }
+    case guard::GuardWarning::Kind::OldPhoto:
+        if (warning.garageDate.isValid()) {
+            question.text = QStringLiteral("รูปนี้ถ่ายเมื่อ %1 ก่อนวันที่รถเข้าอู่ของเลขรับแจ้ง %2 (%3)\n\n"
+                                           "ต้องการจัดเก็บรูปนี้หรือไม่?")
+                                .arg(warning.captureTime.toString(shownMoment), claimNumber,
+                                     warning.garageDate.toString(shownDate));
+        } else {
+            question.text = QStringLiteral("รูปนี้ถ่ายเมื่อ %1 นานกว่า %2 วันก่อนวันนี้\n"
+                                           "(เลขรับแจ้ง %3 ไม่มีในรายงานรถยนต์ค้าง)\n\n"
+                                           "ต้องการจัดเก็บรูปนี้หรือไม่?")
+                                .arg(warning.captureTime.toString(shownMoment))
+                                .arg(maxAgeDays)
+                                .arg(claimNumber);
+        }
+        break;
+    }
+    return question;
+}
+
+}  // namespace
+
+struct Filing::GuardAnswers {
+    bool file = true;
+    std::optional<guard::PictureFacts> facts;
+    std::vector<guard::Acknowledgement> yes;
+};
+
 Filing::Filing(InboxPage& page, ProgramValues& values) : m_page(page), m_values(values)
 {
     const std::initializer_list<const CategoryTarget*> targets{&page.beforeRepair, &page.duringRepair,
@@ -123,6 +215,106 @@ Filing::Filing(InboxPage& page, ProgramValues& values) : m_page(page), m_values(
                                        [this, image](QObject* source) {
                                            platform::guard([&] { Image10DragDrop(image, source); });
                                        });
+    }
+}
+
+Filing::~Filing() = default;
+
+void Filing::setGarageDates(std::function<QDate(const QString&)> garageDateOf)
+{
+    m_garageDateOf = std::move(garageDateOf);
+}
+
+bool Filing::openGuard()
+{
+    if (m_guard)
+        return true;
+    try {
+        m_prints = std::make_unique<guard::PrintTable>(guard::PrintTable::defaultFile());
+        m_guard = std::make_unique<guard::FilingGuard>(*m_prints);
+        return true;
+    } catch (const Error& error) {
+        qWarning().noquote() << "filing without the guard:" << error.message();
+        return false;
+    }
+}
+
+void Filing::prepareGuard()
+{
+    if (!openGuard())
+        return;
+    try {
+        m_guard->catchUp();
+    } catch (const Error& error) {
+        qWarning().noquote() << "the filing guard's prints:" << error.message();
+    }
+}
+
+Filing::GuardAnswers Filing::askGuard(const QString& inboxFile)
+{
+    GuardAnswers answers;
+    if (!openGuard())
+        return answers;
+    std::vector<guard::GuardWarning> warnings;
+    const int maxAgeDays = platform::registry::maxPhotoAgeDays();
+    try {
+        answers.facts = guard::readPictureFacts(inboxFile);
+        const QDate garageDate = m_garageDateOf ? m_garageDateOf(m_claimNumber) : QDate();
+        warnings = m_guard->check(*answers.facts, m_claimNumber, garageDate, QDate::currentDate(), maxAgeDays);
+    } catch (const Error& error) {
+        // A photo that cannot be read is the filing's own error to report; a
+        // prints file that fails does not hold the filing up.
+        qWarning().noquote() << "filing without the guard:" << error.message();
+        answers.facts.reset();
+        return answers;
+    }
+    for (const guard::GuardWarning& warning : warnings) {
+        const platform::Question question = questionFor(warning, m_claimNumber, inboxFile, maxAgeDays);
+        if (!platform::dialogs().ask(question)) {
+            answers.file = false;
+            return answers;
+        }
+        guard::Acknowledgement yes;
+        yes.claim = m_claimNumber;
+        yes.inboxName = m_values.CurrentFileName;
+        yes.warning = guard::warningName(warning.kind);
+        if (warning.other) {
+            yes.otherClaim = warning.other->claim;
+            yes.otherFile = warning.other->fileName;
+        }
+        yes.shown = question.text;
+        answers.yes.push_back(std::move(yes));
+    }
+    return answers;
+}
+
+void Filing::afterFiling(const GuardAnswers& answers, const Category& category, const QString& filedName)
+{
+    if (!answers.facts || !m_prints)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    try {
+        guard::PhotoPrint print;
+        print.claim = m_claimNumber;
+        print.category = category.kind;
+        print.fileName = filedName;
+        print.filedAt = now;
+        print.facts = *answers.facts;
+        m_prints->add({print});
+    } catch (const Error& error) {
+        // The next start's back-fill prints it.
+        qWarning().noquote() << "the print of" << filedName << "waits for the back-fill:" << error.message();
+    }
+    try {
+        for (guard::Acknowledgement yes : answers.yes) {
+            yes.at = now;
+            yes.garage = m_values.GarageName;
+            yes.filedName = filedName;
+            m_prints->record(yes);
+        }
+    } catch (const Error& error) {
+        throw Error(QStringLiteral("จัดเก็บ %1 เป็น %2 แล้ว แต่บันทึกคำตอบของคำเตือนไม่ได้: %3")
+                        .arg(m_values.CurrentFileName, filedName, error.message()));
     }
 }
 
@@ -186,10 +378,16 @@ void Filing::Image10DragDrop(QObject* target, QObject* source)
         return;
     }
     m_claimNumber = claimNumber;
-    Drop(*dropped, *category);
+    const QString inboxFile =
+        platform::localPath(platform::paths::inbox + QLatin1Char('\\') + m_values.CurrentFileName);
+    const GuardAnswers answers = askGuard(inboxFile);
+    if (!answers.file)
+        return;
+    const QString filedName = Drop(*dropped, *category);
+    afterFiling(answers, *category, filedName);
 }
 
-void Filing::Drop(const platform::ThumbnailSlot& slot, const Category& category)
+QString Filing::Drop(const platform::ThumbnailSlot& slot, const Category& category)
 {
     QStringList& inbox = m_page.inboxList();
     const qsizetype entry = inbox.indexOf(slot.caption->text());
@@ -197,7 +395,7 @@ void Filing::Drop(const platform::ThumbnailSlot& slot, const Category& category)
         inbox.removeAt(entry);
     --m_values.PageOffset;
     try {
-        Batch(slot, category);
+        return Batch(slot, category);
     } catch (...) {
         // Nothing was filed: the photo keeps its place in the list and on the
         // page, so Next stays aligned.
@@ -216,7 +414,7 @@ QString Filing::RepairGroup(int low, int high, const QString& caption) const
     return nextSequence(m_claimFiles + unsentNamesOf(m_claimNumber), low, high, m_claimNumber, caption);
 }
 
-void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category)
+QString Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category)
 {
     const QString claimFolder = platform::paths::claimFolder(m_claimNumber);
     platform::ensureFolder(claimFolder);
@@ -276,6 +474,7 @@ void Filing::Batch(const platform::ThumbnailSlot& slot, const Category& category
     platform::syncFolder(platform::localPath(platform::paths::inbox));
     slot.image->hide();
     slot.caption->hide();
+    return filedName;
 }
 
 }  // namespace tevrak::intake

@@ -4,6 +4,9 @@
 #include "intake/Filing.h"
 #include "intake/InboxPage.h"
 #include "intake/PictureZoom.h"
+#include "intake/guard/PrintBackfill.h"
+#include "intake/guard/PrintTable.h"
+#include "platform/core/Error.h"
 #include "mainwindow/SharedForms.h"
 #include "platform/widgets/Dialogs.h"
 #include "records/tables/ClaimDatabase.h"
@@ -67,6 +70,13 @@ TPicture::TPicture(SharedForms& forms, QWidget* parent)
 
     m_inbox = new intake::InboxPage(TabSheet1, m_values, [this] { FormCreate(); });
     m_filing = std::make_unique<intake::Filing>(*m_inbox, m_values);
+    m_filing->setGarageDates([this](const QString& claimNumber) {
+        try {
+            return m_database->earliestGarageDate(claimNumber);
+        } catch (const Error&) {
+            return QDate(); // a register that cannot be read: the claim counts as not in it
+        }
+    });
     connect(m_inbox->BitBtn3, &QPushButton::clicked, this, [this] { platform::guard([this] { BitBtn3Click(); }); });
     connect(m_inbox, &intake::InboxPage::zoomRequested, this,
             [this](platform::PanelControl* panel) { platform::guard([&] { Zoom(panel); }); });
@@ -86,6 +96,15 @@ TPicture::TPicture(SharedForms& forms, QWidget* parent)
 }
 
 TPicture::~TPicture() = default;
+
+void TPicture::startPrintBackfill()
+{
+    if (m_backfill)
+        return;
+    m_filing->prepareGuard();
+    m_backfill = std::make_unique<intake::guard::PrintBackfillThread>(intake::guard::PrintTable::defaultFile());
+    m_backfill->begin();
+}
 
 void TPicture::FormCreate()
 {

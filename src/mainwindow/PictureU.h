@@ -21,6 +21,9 @@ class ExpensePage;
 namespace intake {
 class InboxPage;
 class Filing;
+namespace guard {
+class PrintBackfillThread;
+}
 }  // namespace intake
 namespace archive {
 class ArchivePage;
@@ -42,6 +45,11 @@ public:
 
     // The Transfer button: exports, packs, exchanges with the server.
     void BitBtn3Click();
+
+    // Reads the filing guard's prints and starts printing the claim folders'
+    // pictures that have no print yet, on a thread of the lowest priority;
+    // called once the window is shown. A second call does nothing.
+    void startPrintBackfill();
 
     // Enlarges an inbox picture (tab 1) or an archive picture (tab 2).
     void Zoom(platform::PanelControl* caption);
@@ -76,6 +84,7 @@ private:
     archive::ArchivePage* m_archive = nullptr;
     records::PendingCarPage* m_pendingCars = nullptr;
     records::ExpensePage* m_expenses = nullptr;
+    std::unique_ptr<intake::guard::PrintBackfillThread> m_backfill;
 };
 
 }  // namespace tevrak

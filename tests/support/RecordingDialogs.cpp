@@ -37,6 +37,18 @@ void RecordingDialogs::openDocument(const QString& localFile, const QString& wor
     openedInFolders.append(workingFolder);
 }
 
+bool RecordingDialogs::ask(const platform::Question& question)
+{
+    questions.push_back(question);
+    if (m_answers.empty()) {
+        ADD_FAILURE() << "a question was asked with no answer queued: " << question.text.toStdString();
+        return false;
+    }
+    const bool yes = m_answers.front();
+    m_answers.pop_front();
+    return yes;
+}
+
 QStringList RecordingDialogs::texts() const
 {
     QStringList result;

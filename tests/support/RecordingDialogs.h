@@ -25,9 +25,14 @@ public:
     void showMessage(const platform::Message& message) override;
     int showModal(QWidget& form) override;
     void openDocument(const QString& localFile, const QString& workingFolder) override;
+    // Records the question and answers it from the queue (a question with no
+    // answer queued fails the test and is answered No).
+    bool ask(const platform::Question& question) override;
 
     // Queues the answer to the next modal showing.
     void answerNextModal(Answerer answerer) { m_answerers.push_back(std::move(answerer)); }
+    // Queues the answer to the next question (true: Yes).
+    void answerNextQuestion(bool yes) { m_answers.push_back(yes); }
 
     // Called with every message as it is shown (for example to check the
     // state of the program at that moment).
@@ -37,6 +42,7 @@ public:
     QStringList modalForms;  // objectName or class name of each form shown modally
     QStringList openedDocuments;
     QStringList openedInFolders;
+    std::vector<platform::Question> questions;
 
     // The texts of the messages shown so far.
     QStringList texts() const;
@@ -44,6 +50,7 @@ public:
 
 private:
     std::deque<Answerer> m_answerers;
+    std::deque<bool> m_answers;
 };
 
 }  // namespace tevrak::test

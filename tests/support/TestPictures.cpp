@@ -1,5 +1,7 @@
 #include "support/TestPictures.h"
 
+#include <QPainter>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -84,7 +86,8 @@ public:
 
 QByteArray exifPayload(const JpegSpec& options, const QByteArray& thumbnail)
 {
-    const bool camera = options.makerNoteBytes > 0;
+    const bool camera = options.makerNoteBytes > 0 || !options.dateTimeOriginal.isEmpty();
+    const bool makerNote = options.makerNoteBytes > 0;
     Tiff t;
     t.bytes.append("II*\0", 4);
     t.u32(8);
@@ -100,19 +103,23 @@ QByteArray exifPayload(const JpegSpec& options, const QByteArray& thumbnail)
     if (camera) {
         const int exifIfd = t.pos();
         t.set32(exifPointer, quint32(exifIfd));
-        const int entries = 5;
+        const int entries = makerNote ? 5 : 4;
         const int dataStart = exifIfd + 2 + 12 * entries + 4;
         const int exposureAt = dataStart, dateAt = dataStart + 8, noteAt = dateAt + 20;
         t.u16(entries);
         t.entry(0x829A, 5, 1, quint32(exposureAt));                        // exposure time
         t.entry(0x9003, 2, 20, quint32(dateAt));                           // date and time taken
-        t.entry(0x927C, 7, quint32(options.makerNoteBytes), quint32(noteAt)); // maker note
+        if (makerNote)
+            t.entry(0x927C, 7, quint32(options.makerNoteBytes), quint32(noteAt)); // maker note
         t.entry(0xA002, 4, 1, quint32(options.width));
         t.entry(0xA003, 4, 1, quint32(options.height));
         t.u32(0);
         t.u32(1);
         t.u32(125);
-        t.bytes.append("2024:03:05 10:11:12\0", 20);
+        const QByteArray taken =
+            options.dateTimeOriginal.isEmpty() ? QByteArray("2024:03:05 10:11:12") : options.dateTimeOriginal.toLatin1();
+        t.bytes.append(taken.left(19).leftJustified(19, ' '));
+        t.bytes.append('\0');
         Noise noise(options.seed + 7);
         for (int i = 0; i < options.makerNoteBytes; ++i)
             t.u8(int(noise.next()));
@@ -190,6 +197,26 @@ QByteArray encodeJpeg(const QImage& image, int quality)
                     [&](int y, JSAMPLE* row) { std::copy_n(rgb.constScanLine(y), rgb.width() * 3, row); });
 }
 
+QImage shapesPicture(QSize size, unsigned seed)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    Noise noise(seed * 2654435761u + 1);
+    const auto next = [&noise](int range) { return int(noise.next() % quint32(range)); };
+    picture.fill(QColor(next(256), next(256), next(256)));
+    QPainter painter(&picture);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < 12; ++i) {
+        painter.setBrush(QColor(next(256), next(256), next(256)));
+        const QRect box(next(size.width()) - size.width() / 8, next(size.height()) - size.height() / 8,
+                        size.width() / 8 + next(size.width() / 2), size.height() / 8 + next(size.height() / 2));
+        if (i % 2)
+            painter.drawEllipse(box);
+        else
+            painter.drawRect(box);
+    }
+    return picture;
+}
+
 JpegSpec cameraPhoto(int index, bool cameraExif)
 {
     JpegSpec photo;
@@ -211,7 +238,8 @@ JpegSpec cameraPhoto(int index, bool cameraExif)
 QByteArray jpegBytes(const JpegSpec& options)
 {
     QByteArray app1;
-    if (options.orientation > 0 || !options.thumbnailSize.isEmpty() || options.makerNoteBytes > 0) {
+    if (options.orientation > 0 || !options.thumbnailSize.isEmpty() || options.makerNoteBytes > 0 ||
+        !options.dateTimeOriginal.isEmpty()) {
         QByteArray thumbnail;
         if (!options.thumbnailSize.isEmpty()) {
             QImage small(options.thumbnailSize, QImage::Format_RGB32);

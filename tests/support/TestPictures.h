@@ -34,6 +34,9 @@ struct JpegSpec {
     QColor thumbnailColour = QColor(30, 60, 220);
     // Camera-style EXIF: an Exif sub-IFD with the usual tags and a maker note of this many bytes.
     int makerNoteBytes = 0;
+    // DateTimeOriginal ("YYYY:MM:DD HH:MM:SS") of that Exif sub-IFD; written (with the sub-IFD) also
+    // without a maker note. Empty: "2024:03:05 10:11:12" when there is a maker note, else none.
+    QString dateTimeOriginal;
 };
 
 // A 12-MP (4000 x 3000) camera photograph of quality 92, number `index` of a series (its colour and
@@ -64,6 +67,10 @@ struct GifSpec {
 // nearest kept one). Pixels with alpha 0 become the transparent colour.
 QByteArray gifBytes(const QImage& image, const GifSpec& options = {});
 void writeGif(const QString& path, const QImage& image, const GifSpec& options = {});
+
+// A picture of coloured shapes drawn from `seed`: pictures of different seeds differ in their layout, as
+// different photographs do (noise over one gradient does not), for the perceptual hash.
+QImage shapesPicture(QSize size, unsigned seed);
 
 // A picture with random-ish content (noise over a gradient), for GIFs of realistic size.
 QImage noisyImage(QSize size, QColor colour, int noise = 24, unsigned seed = 1);

@@ -50,6 +50,13 @@ QString systemRegistryFile()
     return {};
 }
 
+int maxPhotoAgeDays()
+{
+    bool number = false;
+    const int days = readString(filingKey, maxPhotoAgeDaysValue).trimmed().toInt(&number);
+    return number && days > 0 ? days : defaultMaxPhotoAgeDays;
+}
+
 void createKey(const QString& key)
 {
     QSettings settings(registryFile(), QSettings::IniFormat);

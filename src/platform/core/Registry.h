@@ -10,6 +10,13 @@ namespace tevrak::platform::registry {
 inline const QString sarvelloKey = QStringLiteral("\\SOFTWARE\\Sarvello");
 inline const QString garageNameValue = QStringLiteral("Garage Name");
 
+// [Filing] MaxPhotoAgeDays: how many days before today a photo of a claim that is not in the register
+// may have been taken before filing asks about it; 60 when absent or not a positive number.
+inline const QString filingKey = QStringLiteral("Filing");
+inline const QString maxPhotoAgeDaysValue = QStringLiteral("MaxPhotoAgeDays");
+inline constexpr int defaultMaxPhotoAgeDays = 60;
+int maxPhotoAgeDays();
+
 QString registryFile();
 // The registry file an administrator writes for every account of the
 // workstation: Tevrak/registry.ini in the first folder of $XDG_CONFIG_DIRS

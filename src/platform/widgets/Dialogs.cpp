@@ -6,7 +6,9 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
+#include <QAbstractButton>
 #include <QProcess>
 #include <QUrl>
 #include <QWidget>
@@ -73,6 +75,66 @@ Dialogs* g_current = nullptr;
 QString g_title;
 
 }  // namespace
+
+namespace {
+
+constexpr int questionPictureWidth = 240;
+constexpr int questionPictureHeight = 180;
+constexpr int questionCaptionHeight = 22;
+
+// The pictures of a question side by side on white, each scaled into its box
+// keeping its proportions, its caption under it.
+QPixmap sideBySide(const Question& question)
+{
+    const std::initializer_list<std::pair<const QImage*, const QString*>> pictures{
+        {&question.leftPicture, &question.leftCaption}, {&question.rightPicture, &question.rightCaption}};
+    const int gap = 12;
+    QPixmap canvas(2 * questionPictureWidth + gap, questionPictureHeight + questionCaptionHeight);
+    canvas.fill(Qt::white);
+    QPainter painter(&canvas);
+    int left = 0;
+    for (const auto& [picture, caption] : pictures) {
+        const QRect box(left, 0, questionPictureWidth, questionPictureHeight);
+        if (!picture->isNull()) {
+            const QImage scaled = picture->scaled(box.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            painter.drawImage(box.x() + (box.width() - scaled.width()) / 2,
+                              box.y() + (box.height() - scaled.height()) / 2, scaled);
+        } else {
+            painter.fillRect(box, QColor(0xc0, 0xc0, 0xc0));
+        }
+        painter.drawText(QRect(left, questionPictureHeight, questionPictureWidth, questionCaptionHeight),
+                         Qt::AlignCenter, *caption);
+        left += questionPictureWidth + gap;
+    }
+    return canvas;
+}
+
+}  // namespace
+
+std::unique_ptr<QMessageBox> questionBox(const Question& question)
+{
+    auto box = std::make_unique<QMessageBox>();
+    box->setWindowTitle(question.caption);
+    box->setText(question.text);
+    if (question.leftPicture.isNull() && question.rightPicture.isNull())
+        box->setIcon(QMessageBox::Warning);
+    else {
+        box->setIconPixmap(sideBySide(question));
+        // The text beside two pictures keeps room for its longest line (a file name with its date).
+        box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: 330px; }"));
+    }
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    box->button(QMessageBox::Yes)->setText(QStringLiteral("ใช่"));
+    box->button(QMessageBox::No)->setText(QStringLiteral("ไม่ใช่"));
+    return box;
+}
+
+bool Dialogs::ask(const Question& question)
+{
+    return questionBox(question)->exec() == QMessageBox::Yes;
+}
 
 Dialogs& dialogs() { return g_current ? *g_current : g_desktop; }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <exception>
 #include <functional>
+#include <memory>
 
+class QMessageBox;
 class QWidget;
 
 // Everything the program shows or asks outside its own windows goes through
@@ -22,6 +25,18 @@ struct Message {
     QString details;
 };
 
+// A question with the buttons Yes and No, No the default (Enter and Escape
+// answer No). Pictures, when given, are shown side by side above the text,
+// each with its caption under it.
+struct Question {
+    QString caption;
+    QString text;
+    QImage leftPicture;
+    QString leftCaption;
+    QImage rightPicture;
+    QString rightCaption;
+};
+
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -32,7 +47,13 @@ public:
     virtual int showModal(QWidget& form) = 0;
     // Opens a document with the desktop's associated application; never waits.
     virtual void openDocument(const QString& localFile, const QString& workingFolder) = 0;
+    // Asks the question; true for Yes. The desktop's box unless overridden.
+    virtual bool ask(const Question& question);
 };
+
+// The desktop's box for a question, built but not shown (ask runs it; the
+// documentation's screenshots show it).
+std::unique_ptr<QMessageBox> questionBox(const Question& question);
 
 // The service in use: the desktop one unless a test installed another.
 Dialogs& dialogs();

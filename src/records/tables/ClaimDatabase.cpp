@@ -1,6 +1,7 @@
 #include "records/tables/ClaimDatabase.h"
 
 #include "platform/core/Error.h"
+#include "records/tables/RecordDates.h"
 
 namespace tevrak::records {
 
@@ -41,6 +42,21 @@ ClaimDatabase::ClaimDatabase(const QString& folder, QObject* parent)
 }
 
 ClaimDatabase::~ClaimDatabase() = default;
+
+QDate ClaimDatabase::earliestGarageDate(const QString& claimNumber)
+{
+    Query rows(m_connection, QStringLiteral("GarageDateQ"),
+               lines({"select GarageDate from tevrak", "where claimno=:prm"}));
+    rows.setParam(claimNumber);
+    rows.open();
+    QDate earliest;
+    for (rows.first(); !rows.eof(); rows.next()) {
+        const QDate date = rows.asDate(QStringLiteral("GarageDate"));
+        if (date.isValid() && hasChristianEraYear(date) && (!earliest.isValid() || date < earliest))
+            earliest = date;
+    }
+    return earliest;
+}
 
 void ClaimDatabase::openForStartUp()
 {

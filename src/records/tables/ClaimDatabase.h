@@ -54,6 +54,11 @@ public:
     // with these keys, all in one transaction; the number of rows changed.
     int markSent(const QString& table, const QList<RowKey>& keys);
 
+    // The earliest GarageDate ("the day the car came in") among the claim's
+    // rows of the register; a null date when the claim has no row with a real
+    // date (blank dates are left out).
+    QDate earliestGarageDate(const QString& claimNumber);
+
     // Tables and queries
     Table TevrakT;   // Tevrak.DB
     Query TevrakQ;   // select max(Seq) from tevrak / where claimno=:prm

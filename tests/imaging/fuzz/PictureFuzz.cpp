@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "imaging/PerceptualHash.h"
 #include "imaging/Pictures.h"
 #include "platform/core/Error.h"
 
@@ -62,6 +63,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         volatile QRgb first = image.pixel(0, 0);
         (void)first;
     } catch (const tevrak::Error&) {
+    }
+    // The filing prints' reading of a photo: its own data reduced, its EXIF capture time, its hash.
+    if (!gif) {
+        try {
+            const tevrak::imaging::ReducedPhoto photo = tevrak::imaging::loadReducedPhoto(path);
+            if (photo.image.isNull())
+                __builtin_trap();
+            const tevrak::imaging::HashedPicture hashed = tevrak::imaging::hashPicture(photo.image);
+            if (hashed.detail < 0 || hashed.detail > 100)
+                __builtin_trap();
+        } catch (const tevrak::Error&) {
+        }
     }
     return 0;
 }

@@ -624,3 +624,26 @@ TEST_F(ClaimDatabaseTest, OpenAndCloseAreIdempotentAndCloseDiscardsAPendingRecor
 }
 
 } // namespace
+
+TEST_F(ClaimDatabaseTest, TheEarliestGarageDateOfAClaimLeavesBlankDatesOut)
+{
+    ClaimDatabase db;
+    db.openForStartUp();
+    const auto addWithGarageDate = [&db](const QString& claim, int seq, const QDate& date) {
+        db.TevrakT.append();
+        db.TevrakT.setText("Claimno", claim);
+        db.TevrakT.setInteger("Seq", seq);
+        if (date.isValid())
+            db.TevrakT.setDate("GarageDate", date);
+        db.TevrakT.post();
+    };
+    addWithGarageDate("12345678", 1, QDate(2026, 11, 20));
+    addWithGarageDate("12345678", 2, {}); // blank
+    addWithGarageDate("12345678", 3, QDate(2026, 11, 18));
+    addWithGarageDate("87654321", 1, QDate(2026, 10, 1));
+    addWithGarageDate("11112222", 1, {});
+    EXPECT_EQ(db.earliestGarageDate("12345678"), QDate(2026, 11, 18));
+    EXPECT_EQ(db.earliestGarageDate("87654321"), QDate(2026, 10, 1));
+    EXPECT_FALSE(db.earliestGarageDate("11112222").isValid()) << "only blank dates";
+    EXPECT_FALSE(db.earliestGarageDate("99999999").isValid()) << "not in the register";
+}
