@@ -3,6 +3,7 @@
 //   archive_screenshot OUTDIR     run under a real X server (Xvfb): writes OUTDIR/archive-tab2.png and
 //                                 OUTDIR/archive-preview.png
 // Uses a private drive C: under a temporary folder.
+#include "ScreenshotSupport.h"
 #include "archive/ArchivePage.h"
 #include "intake/PictureZoom.h"
 #include "platform/widgets/Controls.h"
@@ -24,16 +25,10 @@
 #include <cstdio>
 
 using namespace tevrak;
+using tevrak::screenshots::settle;
 
 namespace {
 
-void settle(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 // A simple drawing of a damaged car, different for every photo.
 QImage carPhoto(int index)

@@ -4,6 +4,7 @@
 //                               guard-old-photo.png
 // Runs tab 1 and the filing on a private drive C: under a temporary folder; each question is the desktop's
 // own box (platform::questionBox), photographed once it has painted and answered No.
+#include "ScreenshotSupport.h"
 #include "intake/Filing.h"
 #include "intake/InboxPage.h"
 #include "platform/core/ProgramValues.h"
@@ -21,16 +22,10 @@
 #include <cstdio>
 
 using namespace tevrak;
+using tevrak::screenshots::settle;
 
 namespace {
 
-void settle(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 // The desktop's boxes, each photographed under the next name and answered No.
 class PhotographingDialogs final : public platform::Dialogs {

@@ -5,6 +5,7 @@
 //                                    thai-print-preview.png, thai-page-setup.png, thai-printer-dialog.png
 //                                    and thai-calendar.png
 // Uses a private drive C: under a temporary folder.
+#include "ScreenshotSupport.h"
 #include "app/QtTranslation.h"
 #include "app/Workstation.h"
 #include "intake/PictureZoom.h"
@@ -26,16 +27,11 @@
 #include <functional>
 
 using namespace tevrak;
+using tevrak::screenshots::settle;
+using tevrak::screenshots::save;
 
 namespace {
 
-void settle(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 // Runs `show` (a modal window's exec); once the first modal window other than
 // `parent` has painted, `shoot` gets it, then it is closed.
@@ -57,12 +53,6 @@ void whileModal(const std::function<void()>& show, const std::function<void(QWid
     show();
 }
 
-void save(QWidget& window, const QString& file)
-{
-    window.grab().save(file);
-    std::printf("%s: \"%s\" %dx%d\n", qPrintable(file), qPrintable(window.windowTitle()), window.width(),
-                window.height());
-}
 
 // Answers the zoom: photographs its preview, then its page set-up and printer dialogs.
 class PreviewOnly final : public platform::Dialogs {

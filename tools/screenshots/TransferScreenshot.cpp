@@ -6,6 +6,7 @@
 //   writes OUTDIR/transfer-packing.png, transfer-sending.png, transfer-receiving.png and
 //   transfer-result.png (the result box with its details shown). Uses a private drive C: under a
 //   temporary folder; the garage is "Garage1", the branch "HATYAI".
+#include "ScreenshotSupport.h"
 #include "app/QtTranslation.h"
 #include "exchange/forms/CopyfU.h"
 #include "platform/core/DriveC.h"
@@ -31,6 +32,7 @@
 #include <random>
 
 using namespace tevrak;
+using tevrak::screenshots::save;
 
 namespace {
 
@@ -51,12 +53,6 @@ QByteArray noise(int size, unsigned seed)
     return bytes;
 }
 
-void save(QWidget& window, const QString& file)
-{
-    window.grab().save(file);
-    std::printf("%s: \"%s\" %dx%d\n", qPrintable(file), qPrintable(window.windowTitle()), window.width(),
-                window.height());
-}
 
 } // namespace
 
