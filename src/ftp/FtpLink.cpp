@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <poll.h>
 #include <arpa/inet.h>
 #include <optional>
 #include <cerrno>
@@ -497,32 +496,6 @@ std::uint64_t TFtpLink::Departed(std::uint64_t written) const
     return written - std::min<std::uint64_t>(dataLink_->QueuedBytes(), written);
 }
 
-void TFtpLink::FollowSendQueue(std::uint64_t written, std::uint64_t total)
-{
-    // On a slow line the system may hold much of a file after the last write;
-    // the progress follows the line until it has gone. Only for the showing:
-    // a queue that stops moving, or a server that has answered meanwhile, ends
-    // the following, and the close and the completion reply decide as ever.
-    constexpr auto StillFor = std::chrono::seconds(2);
-    size_t last = SIZE_MAX;
-    auto changed = std::chrono::steady_clock::now();
-    for (;;) {
-        const size_t queued = dataLink_->QueuedBytes();
-        if (queued == 0 || BufferedBytes() > 0 || socketutil::PollOne(Handle(), POLLIN, 1) != 0)
-            break;
-        const auto now = std::chrono::steady_clock::now();
-        if (queued != last) {
-            last = queued;
-            changed = now;
-        } else if (now - changed >= StillFor) {
-            break;
-        }
-        Report(true, written - std::min<std::uint64_t>(queued, written), total);
-        socketutil::PollOne(dataLink_->Handle(), 0, 50, OnWait);
-    }
-    Report(true, written, total);
-}
-
 char* TFtpLink::Block(size_t size)
 {
     if (blockSize_ < size) {
@@ -666,16 +639,38 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
             Report(true, Departed(done), total);
             pace.Moved(read);
         }
-        FollowSendQueue(done, total);
         if (dataLink_->Encrypted())
             dataLink_->CloseTlsStream(); // only a whole upload ends with the alert
+        else
+            dataLink_->EndSending(); // the end of the file follows the bytes still queued
     } catch (...) {
         CloseDataChannel();
         throw;
     }
+    // On a slow line the system may hold much of the file after the last
+    // write: while the completion reply is awaited the data connection stays
+    // open, and the progress follows the bytes still queued.
+    bool completed = false;
+    {
+        const std::function<void()> pulse = OnWait;
+        OnWait = [this, total, &pulse] {
+            Report(true, Departed(total), total);
+            if (pulse)
+                pulse();
+        };
+        try {
+            completed = ReadCompletion();
+        } catch (...) {
+            OnWait = pulse;
+            CloseDataChannel();
+            throw;
+        }
+        OnWait = pulse;
+    }
     CloseDataChannel();
+    Report(true, total, total);
     // An upload the server broke off is not stored, whatever reply follows.
-    if (!ReadCompletion())
+    if (!completed)
         throw EFtpIncompleteTransfer("The server broke the transfer off (" +
                                      FtpDisplayText(TServerReply::Trim(lastAbort_.JoinedText())) + ").");
 }

@@ -85,7 +85,7 @@ public:
     int LowSpeedTime = 0;
     // Called after every block moved over a data connection (an upload's bytes
     // counted as they leave the system's send queue, also while the last of
-    // them drain before the close). An exception thrown from it abandons the
+    // them drain and the completion reply is awaited). An exception thrown from it abandons the
     // transfer (the data connection is closed).
     std::function<void(const TTransferProgress&)> OnProgress;
 
@@ -158,9 +158,6 @@ private:
     void Report(bool upload, std::uint64_t done, std::uint64_t total);
     // An upload's bytes that have left: written less what the system still queues.
     std::uint64_t Departed(std::uint64_t written) const;
-    // Waits, reporting, until the system's send queue of the data connection
-    // is empty, or stays unchanged for ReadTimeout.
-    void FollowSendQueue(std::uint64_t written, std::uint64_t total);
     char* Block(size_t size);
 
     TServerReply greeting_;

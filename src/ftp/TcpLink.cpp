@@ -161,6 +161,12 @@ void TTcpLink::Close()
     peerClosed_ = false;
 }
 
+void TTcpLink::EndSending()
+{
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_WR);
+}
+
 void TTcpLink::DropSocket()
 {
     tls_.reset();

@@ -51,6 +51,9 @@ public:
     void Connect(int timeout = -1);
     // Shuts the socket down for sending and closes it; nothing is sent.
     void Close();
+    // Shuts the socket down for sending only: the peer reads the end of the
+    // stream after the bytes still queued, and the connection stays open.
+    void EndSending();
 
     // Sends text and CR LF. A text holding CR, LF or NUL is refused
     // (EFtpBadCommandText) before anything is sent.
