@@ -500,8 +500,11 @@ void TFtpLink::FollowSendQueue(std::uint64_t written, std::uint64_t total)
 {
     // On a slow line the system may hold much of a file after the last write;
     // the progress follows the line until it has gone.
+    // The first looks come soon (on a fast line the queue is gone in a
+    // moment), then every 50 ms.
     size_t last = SIZE_MAX;
     auto changed = std::chrono::steady_clock::now();
+    int pause = 1;
     for (;;) {
         const size_t queued = dataLink_->QueuedBytes();
         if (queued == 0)
@@ -514,7 +517,8 @@ void TFtpLink::FollowSendQueue(std::uint64_t written, std::uint64_t total)
             break; // the close and the completion reply decide
         }
         Report(true, written - std::min<std::uint64_t>(queued, written), total);
-        socketutil::PollOne(dataLink_->Handle(), 0, 50, OnWait);
+        socketutil::PollOne(dataLink_->Handle(), 0, pause, OnWait);
+        pause = std::min(pause * 2, 50);
     }
     Report(true, written, total);
 }
@@ -662,9 +666,10 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
             Report(true, Departed(done), total);
             pace.Moved(read);
         }
+        // Only a whole upload ends with the alert (and the half-close).
+        dataLink_->EndSending();
         FollowSendQueue(done, total);
-        if (dataLink_->Encrypted())
-            dataLink_->CloseTlsStream(); // only a whole upload ends with the alert
+        dataLink_->AwaitTlsEnd();
     } catch (...) {
         CloseDataChannel();
         throw;

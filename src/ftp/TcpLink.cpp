@@ -190,11 +190,20 @@ void TTcpLink::StartTls(TTlsContext& context, const std::string& host, TTlsRole 
     resumed_ = tls_->Resumed();
 }
 
-void TTcpLink::CloseTlsStream()
+void TTcpLink::EndSending()
 {
     CheckOpenForWrite();
     if (tls_)
-        tls_->CloseStream(ReadTimeout);
+        tls_->SendCloseNotify(ReadTimeout);
+    else
+        ::shutdown(fd_, SHUT_WR);
+}
+
+void TTcpLink::AwaitTlsEnd()
+{
+    CheckOpenForWrite();
+    if (tls_)
+        tls_->AwaitServerEnd(ReadTimeout);
 }
 
 size_t TTcpLink::BufferedBytes() const

@@ -89,9 +89,15 @@ public:
     // same bounds. Bytes the server sent before the handshake came in the
     // clear after it agreed to encrypt: they are refused (EFtpTlsError).
     void StartTls(TTlsContext& context, const std::string& host, TTlsRole role);
-    // Ends an encrypted stream in order: our close_notify alert, then the
-    // server's end (the close of an encrypted upload; see TTlsSession::CloseStream).
-    void CloseTlsStream();
+    // Ends our side of the stream once all is written: an encrypted stream's
+    // close_notify alert, then the TCP half-close (FIN). A peer acknowledges a
+    // FIN at once, where the last bytes alone may wait up to its delayed
+    // acknowledgement (40 ms on Linux, 200 ms on Windows), so the send queue
+    // empties as soon as the line has carried them.
+    void EndSending();
+    // After EndSending, on an encrypted stream: the server's end of it (the
+    // close of an encrypted upload; see TTlsSession::AwaitServerEnd).
+    void AwaitTlsEnd();
     bool Encrypted() const { return encrypted_; }
     // The server resumed the offered TLS session.
     bool TlsResumed() const { return resumed_; }

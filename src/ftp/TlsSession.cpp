@@ -255,7 +255,7 @@ void TTlsSession::Write(const char* data, size_t size, int timeout)
     }
 }
 
-void TTlsSession::CloseStream(int timeout)
+void TTlsSession::SendCloseNotify(int timeout)
 {
     if (end_ == TEnd::CutOff)
         return;
@@ -273,6 +273,10 @@ void TTlsSession::CloseStream(int timeout)
         throw EFtpTlsError("The encrypted connection could not be closed: " + lastOpenSslError());
     }
     ::shutdown(fd_, SHUT_WR);
+}
+
+void TTlsSession::AwaitServerEnd(int timeout)
+{
     char discarded[4096];
     while (Read(discarded, sizeof discarded, timeout) > 0) {
     }
