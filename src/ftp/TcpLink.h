@@ -76,8 +76,8 @@ public:
     }
 
     // Up to size bytes of incoming data: buffered bytes first, otherwise one
-    // receive. Returns 0 once the peer has closed the connection and nothing
-    // is left.
+    // receive (over TLS, with the records already received behind it).
+    // Returns 0 once the peer has closed the connection and nothing is left.
     size_t ReceiveBlock(char* data, size_t size);
 
     // Takes over an already connected socket (the accepted data connection).

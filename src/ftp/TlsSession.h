@@ -54,7 +54,8 @@ public:
     // reset, and the reset can destroy the end of an upload that the server
     // has received but not yet read.
     void AwaitServerEnd(int timeout);
-    // Bytes already decrypted and waiting to be read.
+    // Bytes already decrypted and waiting to be read; at least 1 while records
+    // read ahead wait to be decrypted (a Read then needs no receive).
     size_t Pending() const;
 
 private:
