@@ -26,7 +26,7 @@ start_ftp_server() {
 # control connection's: vsftpd's require_ssl_reuse); without it TLS is off.
 # seccomp_sandbox and isolate are off so that it runs in a container.
 start_vsftpd() {
-  local root=$1 tls=NO certificate= key= name="vsftpd-$RANDOM"
+  local root=$1 tls=NO certificate='' key='' name="vsftpd-$RANDOM"
   [ "${2:-}" = --tls ] && tls=YES certificate=$3 key=$4
   if ! command -v vsftpd >/dev/null && [ ! -x /usr/sbin/vsftpd ]; then
     echo "installing vsftpd (the benchmark's C server)"
