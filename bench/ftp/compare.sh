@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# FTP over loopback: our client beside curl (active mode, PORT) against the
-# pyftpdlib stand-in server, in one run. Uploads (APPE) and downloads (RETR to
-# a file) of a big file (TEVRAK_BENCH_FTP_MB, default 1024 MiB) in plain text
-# and over TLS, and 200 files of 50 KiB appended on one control connection.
-# The encrypted runs go to a second server on the same root that requires TLS
-# (data sessions resumed, as vsftpd) with a certificate from an authority made
-# here, which both clients are told to trust. They run in passive mode (curl
-# 7.88 fails an encrypted data connection in active mode), so plain text is
-# measured in both modes.
-# Prints MB/s, the ratios, the CPU seconds of each client and of the server for
-# each run, and our peak resident memory.
+# FTP over loopback: our client beside curl (active mode, PORT) against a real
+# server written in C, vsftpd (TEVRAK_BENCH_FTP_SERVER=vsftpd, the default), or
+# the pyftpdlib stand-in (=pyftpdlib), in one run. Uploads (APPE) and downloads
+# (RETR to a file) of a big file (TEVRAK_BENCH_FTP_MB, default 1024 MiB) in
+# plain text and over TLS, and 200 files of 50 KiB appended on one control
+# connection. The encrypted runs go to a second server on the same root that
+# requires TLS (data sessions resumed) with a certificate from an authority
+# made here, which both clients are told to trust. They run in passive mode
+# (curl 7.88 fails an encrypted data connection in active mode), so plain text
+# is measured in both modes.
+# vsftpd runs as the user who starts the script, with anonymous logins (see
+# bench/start-ftp-server.sh); if it is missing it is installed with apt-get,
+# which needs root.
+# Prints MB/s, the ratios, the CPU seconds of each client and of the server
+# (with the processes it forks per connection) for each run, and our peak
+# resident memory.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
@@ -17,6 +22,12 @@ build=${TEVRAK_BUILD_DIR:-$source_dir/build}
 bench=$build/bench/ftp/tevrak_ftp_bench
 size_mb=${TEVRAK_BENCH_FTP_MB:-1024}
 rounds=${TEVRAK_BENCH_ROUNDS:-2}
+server_kind=${TEVRAK_BENCH_FTP_SERVER:-vsftpd}
+case $server_kind in
+  vsftpd) user=anonymous ;;
+  pyftpdlib) user=online ;;
+  *) echo "TEVRAK_BENCH_FTP_SERVER is vsftpd or pyftpdlib"; exit 1 ;;
+esac
 
 [ -x "$bench" ] || { echo "build tevrak_ftp_bench first ($bench)"; exit 1; }
 command -v curl >/dev/null || { echo "curl is missing"; exit 1; }
@@ -40,18 +51,25 @@ done
 
 # shellcheck source=../start-ftp-server.sh
 . "$here/../start-ftp-server.sh"
-start_ftp_server "$work/server"
-plain_port=$port server_pids=$server_pid
 mkdir "$work/certificates"
 "$source_dir/tests/ftp/make-test-certificates" "$work/certificates"
-start_ftp_server "$work/server" --tls "$work/certificates/server.pem" "$work/certificates/server.key" \
-  --tls-required
+if [ "$server_kind" = vsftpd ]; then
+  start_vsftpd "$work/server"
+  plain_port=$port server_pids=$server_pid
+  start_vsftpd "$work/server" --tls "$work/certificates/server.pem" "$work/certificates/server.key"
+else
+  start_ftp_server "$work/server"
+  plain_port=$port server_pids=$server_pid
+  start_ftp_server "$work/server" --tls "$work/certificates/server.pem" "$work/certificates/server.key" \
+    --tls-required
+fi
 tls_port=$port server_pids="$server_pids $server_pid"
-echo "servers on 127.0.0.1:$plain_port (plain) and :$tls_port (TLS required), file ${size_mb} MiB, $rounds rounds"
+echo "$server_kind on 127.0.0.1:$plain_port (plain) and :$tls_port (TLS required), file ${size_mb} MiB, $rounds rounds"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 for round in $(seq 1 "$rounds"); do
   TEVRAK_FTP_PORT=$plain_port TEVRAK_FTP_TLS_PORT=$tls_port TEVRAK_FTP_CA=$work/certificates/ca.pem \
-    TEVRAK_FTP_SERVER_PIDS=$server_pids TEVRAK_BENCH_DIR=$work "$bench" "$@" \
+    TEVRAK_FTP_SERVER_PIDS=$server_pids TEVRAK_FTP_USER=$user TEVRAK_BENCH_DIR=$work "$bench" "$@" \
     --benchmark_out="$work/round$round.json" --benchmark_out_format=json
 done
 
@@ -96,3 +114,4 @@ print("%-26s %11.2f ms   %9.2f ms   %8.2f   (goal <= 1.00)" % ("200 x 50 KiB, pe
 peak = max(b.get("peak_rss_MB", 0) for bs in runs.values() for b in bs)
 print("%-26s %11.1f MB   (goal < 16)" % ("peak resident memory", peak))
 PY
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

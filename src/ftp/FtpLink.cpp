@@ -621,6 +621,12 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
 {
     RequireSendable(command);
     const std::uint64_t total = source.Size();
+    const std::function<void()> pulse = OnWait;
+    const std::function<void()> following = [this, total, pulse] {
+        Report(true, Departed(total), total);
+        if (pulse)
+            pulse();
+    };
     try {
         OpenDataChannel();
         SendCommand(command, {125, 150});
@@ -639,34 +645,28 @@ void TFtpLink::TransferOut(const std::string& command, TDataSource& source)
             Report(true, Departed(done), total);
             pace.Moved(read);
         }
-        if (dataLink_->Encrypted())
-            dataLink_->CloseTlsStream(); // only a whole upload ends with the alert
-        else
-            dataLink_->EndSending(); // the end of the file follows the bytes still queued
+        // On a slow line the system may hold much of the file after the last
+        // write: from here until the completion reply the data connection
+        // stays open, and the progress follows the bytes still queued. Only a
+        // whole upload ends with the alert (and the half-close).
+        dataLink_->OnWait = following;
+        dataLink_->EndSending();
+        dataLink_->AwaitTlsEnd();
     } catch (...) {
+        OnWait = pulse;
         CloseDataChannel();
         throw;
     }
-    // On a slow line the system may hold much of the file after the last
-    // write: while the completion reply is awaited the data connection stays
-    // open, and the progress follows the bytes still queued.
     bool completed = false;
-    {
-        const std::function<void()> pulse = OnWait;
-        OnWait = [this, total, &pulse] {
-            Report(true, Departed(total), total);
-            if (pulse)
-                pulse();
-        };
-        try {
-            completed = ReadCompletion();
-        } catch (...) {
-            OnWait = pulse;
-            CloseDataChannel();
-            throw;
-        }
+    OnWait = following;
+    try {
+        completed = ReadCompletion();
+    } catch (...) {
         OnWait = pulse;
+        CloseDataChannel();
+        throw;
     }
+    OnWait = pulse;
     CloseDataChannel();
     Report(true, total, total);
     // An upload the server broke off is not stored, whatever reply follows.

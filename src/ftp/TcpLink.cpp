@@ -161,12 +161,6 @@ void TTcpLink::Close()
     peerClosed_ = false;
 }
 
-void TTcpLink::EndSending()
-{
-    if (fd_ >= 0)
-        ::shutdown(fd_, SHUT_WR);
-}
-
 void TTcpLink::DropSocket()
 {
     tls_.reset();
@@ -196,11 +190,20 @@ void TTcpLink::StartTls(TTlsContext& context, const std::string& host, TTlsRole 
     resumed_ = tls_->Resumed();
 }
 
-void TTcpLink::CloseTlsStream()
+void TTcpLink::EndSending()
 {
     CheckOpenForWrite();
     if (tls_)
-        tls_->CloseStream(ReadTimeout);
+        tls_->SendCloseNotify(ReadTimeout);
+    else
+        ::shutdown(fd_, SHUT_WR);
+}
+
+void TTcpLink::AwaitTlsEnd()
+{
+    CheckOpenForWrite();
+    if (tls_)
+        tls_->AwaitServerEnd(ReadTimeout);
 }
 
 size_t TTcpLink::BufferedBytes() const
@@ -473,9 +476,17 @@ size_t TTcpLink::ReceiveBlock(char* data, size_t size)
         return 0;
     const size_t block = std::min(size, static_cast<size_t>(RecvBufferSize > 0 ? RecvBufferSize : 32768));
     if (tls_) {
-        const size_t received = tls_->Read(data, block, ReadTimeout);
+        size_t received = tls_->Read(data, block, ReadTimeout);
         if (received == 0)
             PeerEnded();
+        // A record is at most 16 KiB: the records already received fill the
+        // block, so that the file is written in blocks as large as in plain text.
+        while (received > 0 && received < block && tls_->Pending() > 0) {
+            const size_t more = tls_->Read(data + received, block - received, ReadTimeout);
+            if (more == 0)
+                break; // the end shows on the next call
+            received += more;
+        }
         return received;
     }
     if (!WaitReadable(-1))

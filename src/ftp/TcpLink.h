@@ -51,9 +51,6 @@ public:
     void Connect(int timeout = -1);
     // Shuts the socket down for sending and closes it; nothing is sent.
     void Close();
-    // Shuts the socket down for sending only: the peer reads the end of the
-    // stream after the bytes still queued, and the connection stays open.
-    void EndSending();
 
     // Sends text and CR LF. A text holding CR, LF or NUL is refused
     // (EFtpBadCommandText) before anything is sent.
@@ -79,8 +76,8 @@ public:
     }
 
     // Up to size bytes of incoming data: buffered bytes first, otherwise one
-    // receive. Returns 0 once the peer has closed the connection and nothing
-    // is left.
+    // receive (over TLS, with the records already received behind it).
+    // Returns 0 once the peer has closed the connection and nothing is left.
     size_t ReceiveBlock(char* data, size_t size);
 
     // Takes over an already connected socket (the accepted data connection).
@@ -92,9 +89,15 @@ public:
     // same bounds. Bytes the server sent before the handshake came in the
     // clear after it agreed to encrypt: they are refused (EFtpTlsError).
     void StartTls(TTlsContext& context, const std::string& host, TTlsRole role);
-    // Ends an encrypted stream in order: our close_notify alert, then the
-    // server's end (the close of an encrypted upload; see TTlsSession::CloseStream).
-    void CloseTlsStream();
+    // Ends our side of the stream once all is written: an encrypted stream's
+    // close_notify alert, then the TCP half-close (FIN). A peer acknowledges a
+    // FIN at once, where the last bytes alone may wait up to its delayed
+    // acknowledgement (40 ms on Linux, 200 ms on Windows), so the send queue
+    // empties as soon as the line has carried them.
+    void EndSending();
+    // After EndSending, on an encrypted stream: the server's end of it (the
+    // close of an encrypted upload; see TTlsSession::AwaitServerEnd).
+    void AwaitTlsEnd();
     bool Encrypted() const { return encrypted_; }
     // The server resumed the offered TLS session.
     bool TlsResumed() const { return resumed_; }

@@ -20,6 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr size_t ReadAheadBytes = 65536;
+
 // A socket BIO whose sends never raise SIGPIPE (OpenSSL's own writes with
 // write(2)) and never block: OpenSSL asks again after our poll.
 int socketOf(BIO* bio)
@@ -147,6 +149,13 @@ TTlsSession::TTlsSession(TTlsContext& context, int socketHandle, const std::stri
         throw EFtpTlsError("TLS cannot check the name \"" + FtpDisplayText(host) + "\".");
     }
     SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (role == TTlsRole::Data) {
+        // A data connection carries nothing but the stream: one receive takes
+        // in as many records as have come (up to 64 KiB), where OpenSSL alone
+        // asks twice for every record, for its header and then for its body.
+        SSL_set_read_ahead(ssl_, 1);
+        SSL_set_default_read_buffer_len(ssl_, ReadAheadBytes);
+    }
     context.KeepSessionsOf(ssl_);
 }
 
@@ -255,7 +264,7 @@ void TTlsSession::Write(const char* data, size_t size, int timeout)
     }
 }
 
-void TTlsSession::CloseStream(int timeout)
+void TTlsSession::SendCloseNotify(int timeout)
 {
     if (end_ == TEnd::CutOff)
         return;
@@ -273,6 +282,10 @@ void TTlsSession::CloseStream(int timeout)
         throw EFtpTlsError("The encrypted connection could not be closed: " + lastOpenSslError());
     }
     ::shutdown(fd_, SHUT_WR);
+}
+
+void TTlsSession::AwaitServerEnd(int timeout)
+{
     char discarded[4096];
     while (Read(discarded, sizeof discarded, timeout) > 0) {
     }
@@ -281,7 +294,10 @@ void TTlsSession::CloseStream(int timeout)
 size_t TTlsSession::Pending() const
 {
     const int pending = SSL_pending(ssl_);
-    return pending > 0 ? static_cast<size_t>(pending) : 0;
+    if (pending > 0)
+        return static_cast<size_t>(pending);
+    // Records read ahead and not yet decrypted: the socket no longer shows them.
+    return SSL_has_pending(ssl_) == 1 ? 1 : 0;
 }
 
 } // namespace tevrak

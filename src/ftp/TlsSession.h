@@ -45,13 +45,17 @@ public:
     TEnd End() const { return end_; }
     // Sends every byte; each wait for room is bounded by timeout (EFtpWriteTimeout).
     void Write(const char* data, size_t size, int timeout);
-    // Sends the close_notify alert, then waits at most timeout for the
-    // server's end of the stream (its alert, or a TCP close), discarding what
-    // comes first (such as TLS 1.3 session tickets): a socket closed with
-    // unread input is reset, and the reset can destroy the end of an upload
-    // that the server has received but not yet read.
-    void CloseStream(int timeout);
-    // Bytes already decrypted and waiting to be read.
+    // Sends the close_notify alert and ends the socket's sending side (each
+    // wait for room bounded by timeout).
+    void SendCloseNotify(int timeout);
+    // After SendCloseNotify: waits at most timeout for the server's end of
+    // the stream (its alert, or a TCP close), discarding what comes first
+    // (such as TLS 1.3 session tickets): a socket closed with unread input is
+    // reset, and the reset can destroy the end of an upload that the server
+    // has received but not yet read.
+    void AwaitServerEnd(int timeout);
+    // Bytes already decrypted and waiting to be read; at least 1 while records
+    // read ahead wait to be decrypted (a Read then needs no receive).
     size_t Pending() const;
 
 private:
