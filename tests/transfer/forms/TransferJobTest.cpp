@@ -495,7 +495,7 @@ TEST_F(TransferJobTest, CancelledInEachPhaseThenTheNextTransferSendsEverythingOn
     for (const QString& gif : documents)
         writeBytes(outboxFile(gif), gifBytes(noisyImage(QSize(100, 80), Qt::darkGreen, 30, gif.size())));
     for (const char* name : {"a.pdf", "b.pdf"})
-        writeServerFile(branchFolder(root) / name, std::string(300000, name[0]));
+        writeServerFile(branchFolder(root) / name, std::string(1000000, name[0]));
 
     // Presses a Cancel button as soon as the windows show the moment.
     QTimer clerk;
@@ -534,11 +534,9 @@ TEST_F(TransferJobTest, CancelledInEachPhaseThenTheNextTransferSendsEverythingOn
     cancelledRun("sending");
     EXPECT_TRUE(QFile::exists(outboxFile("12345678002.jpg")) || QFile::exists(outboxFile("12345678003.jpg")));
 
-    // While the first of the branch's files comes down.
-    moment = [&] {
-        return copyf.isVisible() && copyf.Label2->text().startsWith(QStringLiteral("รับไฟล์")) &&
-               copyf.AmountLabel->text().startsWith(QStringLiteral("รับแล้ว")) && copyf.ProgressBar1->value() > 0;
-    };
+    // As soon as the branch's files start coming down (the stand-in sends
+    // them faster than it takes them in).
+    moment = [&] { return copyf.isVisible() && copyf.Label2->text().startsWith(QStringLiteral("รับไฟล์")); };
     cancelledRun("receiving");
     int waiting = 0;
     for (const char* name : {"a.pdf", "b.pdf"}) {
@@ -549,7 +547,7 @@ TEST_F(TransferJobTest, CancelledInEachPhaseThenTheNextTransferSendsEverythingOn
         if (onServer)
             EXPECT_FALSE(QFile::exists(dayFolder() + "/" + name)) << name;
         else
-            EXPECT_EQ(readBytes(dayFolder() + "/" + name), QByteArray(300000, name[0]));
+            EXPECT_EQ(readBytes(dayFolder() + "/" + name), QByteArray(1000000, name[0]));
     }
     EXPECT_GE(waiting, 1);
     EXPECT_EQ(QDir(dayFolder()).entryList(QDir::Hidden | QDir::Files).filter(".tevrak"), QStringList{});
@@ -577,7 +575,7 @@ TEST_F(TransferJobTest, CancelledInEachPhaseThenTheNextTransferSendsEverythingOn
         EXPECT_EQ(rows.output.split('\n', Qt::SkipEmptyParts), QStringList{"12345678/1"}) << table;
     }
     for (const char* name : {"a.pdf", "b.pdf"}) {
-        EXPECT_EQ(readBytes(dayFolder() + "/" + name), QByteArray(300000, name[0]));
+        EXPECT_EQ(readBytes(dayFolder() + "/" + name), QByteArray(1000000, name[0]));
         EXPECT_FALSE(fs::exists(branchFolder(root) / name));
     }
     EXPECT_EQ(sendFlags("Tevrak"), QStringList{"12345678/1=1"});
