@@ -22,7 +22,7 @@ struct Message {
     QString text;
     MessageIcon icon = MessageIcon::None;
     // Shown under a button of its own (the message box's detailed text); empty: none.
-    QString details;
+    QString details{};
 };
 
 // A question with the buttons Yes and No, No the default (Enter and Escape
