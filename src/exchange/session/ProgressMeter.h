@@ -39,7 +39,7 @@ class ProgressMeter {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds RateWindow{5000};
-    static constexpr std::chrono::milliseconds MinimumSpan{2000};
+    static constexpr std::chrono::milliseconds MinimumSpan{3000};
     // How often a report is due while bytes move (twice a second and more).
     static constexpr std::chrono::milliseconds ReportInterval{250};
 
