@@ -24,12 +24,12 @@ protected:
     // A photo of shapes drawn from `seed`, at this JPEG quality, taken at `taken` (none: no EXIF block).
     static void addPhoto(const QString& name, unsigned seed, int quality = 92, const QDateTime& taken = {})
     {
-        JpegSpec spec;
-        spec.picture = shapesPicture(QSize(480, 360), seed);
-        spec.quality = quality;
+        JpegSpec photo;
+        photo.picture = shapesPicture(QSize(480, 360), seed);
+        photo.quality = quality;
         if (taken.isValid())
-            spec.dateTimeOriginal = taken.toString("yyyy:MM:dd HH:mm:ss");
-        writeJpeg(inbox() + "/" + name, spec);
+            photo.dateTimeOriginal = taken.toString("yyyy:MM:dd HH:mm:ss");
+        writeJpeg(inbox() + "/" + name, photo);
     }
     void typeClaim(const QString& claim) { page->Edit1->setText(claim); }
     static bool filed(const QString& claim, const QString& name)

@@ -59,12 +59,12 @@ private:
 
 void addPhoto(const QString& inbox, const QString& name, unsigned seed, int quality, const QDateTime& taken)
 {
-    test::JpegSpec spec;
-    spec.picture = test::shapesPicture(QSize(800, 600), seed);
-    spec.quality = quality;
+    test::JpegSpec photo;
+    photo.picture = test::shapesPicture(QSize(800, 600), seed);
+    photo.quality = quality;
     if (taken.isValid())
-        spec.dateTimeOriginal = taken.toString(QStringLiteral("yyyy:MM:dd HH:mm:ss"));
-    test::writeJpeg(inbox + QLatin1Char('/') + name, spec);
+        photo.dateTimeOriginal = taken.toString(QStringLiteral("yyyy:MM:dd HH:mm:ss"));
+    test::writeJpeg(inbox + QLatin1Char('/') + name, photo);
 }
 
 } // namespace

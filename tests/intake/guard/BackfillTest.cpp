@@ -42,9 +42,9 @@ protected:
             const QString claim = QStringLiteral("CL%1").arg(c, 6, 10, QLatin1Char('0'));
             for (int i = 1; i <= 6; ++i) {
                 const QString name = QStringLiteral("%1%2.jpg").arg(claim).arg(i * 50, 3, 10, QLatin1Char('0'));
-                JpegSpec spec;
-                spec.picture = shapesPicture(QSize(800, 600), unsigned(c * 10 + i));
-                writeJpeg(root() + "/picture/" + claim + "/" + name, spec);
+                JpegSpec photo;
+                photo.picture = shapesPicture(QSize(800, 600), unsigned(c * 10 + i));
+                writeJpeg(root() + "/picture/" + claim + "/" + name, photo);
                 names.insert(name);
             }
             const QString scan = claim + "801.gif";

@@ -27,12 +27,12 @@ protected:
     // The facts of `picture` filed as a JPEG of this quality (as the filing reads them).
     PictureFacts jpegFacts(const QImage& picture, int quality = 90, const QString& taken = {})
     {
-        JpegSpec spec;
-        spec.picture = picture;
-        spec.quality = quality;
-        spec.dateTimeOriginal = taken;
+        JpegSpec photo;
+        photo.picture = picture;
+        photo.quality = quality;
+        photo.dateTimeOriginal = taken;
         const QString file = folder.path() + QStringLiteral("/p%1.jpg").arg(++written);
-        writeJpeg(file, spec);
+        writeJpeg(file, photo);
         return intake::guard::readPictureFacts(file);
     }
     static PhotoPrint printOf(const PictureFacts& facts, const QString& claim, const QString& name)
@@ -190,16 +190,16 @@ TEST_F(GuardTest, TheAgeLimitIsReadFromTheFilingKeyOfTheRegistry)
 
 TEST_F(GuardTest, APhotoWithoutOrWithADamagedExifBlockHasNoCaptureTimeAndStillDecodes)
 {
-    JpegSpec spec;
-    spec.picture = shapesPicture(QSize(320, 240), 41);
-    spec.dateTimeOriginal = "2025:06:07 08:09:10";
-    const QByteArray good = jpegBytes(spec);
+    JpegSpec photo;
+    photo.picture = shapesPicture(QSize(320, 240), 41);
+    photo.dateTimeOriginal = "2025:06:07 08:09:10";
+    const QByteArray good = jpegBytes(photo);
     const QString file = folder.path() + "/exif.jpg";
     writeFile(file, good);
     EXPECT_EQ(imaging::loadReducedPhoto(file).captureTime, QDateTime(QDate(2025, 6, 7), QTime(8, 9, 10)));
 
-    spec.dateTimeOriginal.clear();
-    writeFile(file, jpegBytes(spec));
+    photo.dateTimeOriginal.clear();
+    writeFile(file, jpegBytes(photo));
     EXPECT_FALSE(imaging::loadReducedPhoto(file).captureTime.isValid()) << "no EXIF block";
 
     const qsizetype tiff = good.indexOf(QByteArray("Exif\0\0II*\0", 10)) + 6;
