@@ -7,11 +7,13 @@
 //       threshold that still matches no two different tiles, and the closest pair of different tiles.
 //   tevrak_filing_guard_bench speed PRINTS PHOTO
 //       a prints file of PRINTS random prints; the time of the drop's checks (cold: the first drop reads the
-//       hashes; warm: later drops) and of printing PHOTO (reduced decode, hash, SHA-256).
+//       hashes; warm: later drops) and of printing PHOTO (reduced decode, hash, SHA-256),
+//       and what a drop waits for when the page's read-ahead has read it.
 #include "imaging/PerceptualHash.h"
 #include "imaging/Pictures.h"
 #include "intake/guard/FilingGuard.h"
 #include "intake/guard/PhotoPrint.h"
+#include "intake/guard/PrintReadAhead.h"
 #include "intake/guard/PrintTable.h"
 
 #include <QDir>
@@ -231,10 +233,12 @@ int speed(int count, const QString& photo)
     intake::guard::FilingGuard guard(table);
     QElapsedTimer timer;
 
+    const int rounds = 20;
     timer.start();
     const intake::guard::PictureFacts facts = intake::guard::readPictureFacts(photo);
-    const double readAll = timer.nsecsElapsed() / 1e6;
-    const int rounds = 20;
+    for (int i = 1; i < rounds; ++i)
+        (void)intake::guard::readPictureFacts(photo);
+    const double readAll = timer.nsecsElapsed() / 1e6 / rounds;
     timer.restart();
     for (int i = 0; i < rounds; ++i)
         (void)imaging::loadReducedPhoto(photo);
@@ -248,6 +252,14 @@ int speed(int count, const QString& photo)
     for (int i = 0; i < rounds; ++i)
         (void)intake::guard::fileSha256(photo);
     const double digest = timer.nsecsElapsed() / 1e6 / rounds;
+
+    intake::guard::PrintReadAhead readAhead;
+    readAhead.follow({photo});
+    readAhead.waitUntilRead();
+    timer.restart();
+    for (int i = 0; i < rounds; ++i)
+        (void)readAhead.take(photo);
+    const double taken = timer.nsecsElapsed() / 1e6 / rounds;
 
     timer.restart();
     auto warnings = guard.check(facts, "99999999", QDate(), QDate::currentDate(), 60);
@@ -265,8 +277,11 @@ int speed(int count, const QString& photo)
     std::printf("prints %d (%zu in the near index)\n", count, guard.indexedPrints());
     std::printf("drop's checks: first drop %.2f ms (reads the hashes), later drops %.3f ms (near scan alone %.3f ms)\n",
                 cold, warm, scan);
-    std::printf("printing %s: reduced decode %.2f ms, hash %.3f ms, SHA-256 %.2f ms (whole print read %.2f ms)\n",
-                qPrintable(QFileInfo(photo).fileName()), decode, hash, digest, readAll);
+    std::printf("printing %s: reduced decode %.2f ms, hash %.3f ms, SHA-256 %.2f ms (beside the decode)\n",
+                qPrintable(QFileInfo(photo).fileName()), decode, hash, digest);
+    std::printf("whole print %.2f ms: %.2f ms beyond the reduced decode; a drop after the page's read-ahead "
+                "takes it in %.3f ms (goal <= 1)\n",
+                readAll, readAll - decode, taken);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include "intake/InboxPage.h"
 #include "intake/guard/FilingGuard.h"
 #include "intake/guard/PhotoPrint.h"
+#include "intake/guard/PrintReadAhead.h"
 #include "intake/guard/PrintTable.h"
 #include "platform/core/ClaimFileName.h"
 #include "platform/core/DriveC.h"
@@ -216,9 +217,15 @@ Filing::Filing(InboxPage& page, ProgramValues& values) : m_page(page), m_values(
                                            platform::guard([&] { Image10DragDrop(image, source); });
                                        });
     }
+    m_readAhead = std::make_unique<guard::PrintReadAhead>();
+    m_pageShown = QObject::connect(&page, &InboxPage::pageShown, &page,
+                                   [this](const QStringList& files) { m_readAhead->follow(files); });
 }
 
-Filing::~Filing() = default;
+Filing::~Filing()
+{
+    QObject::disconnect(m_pageShown);
+}
 
 void Filing::setGarageDates(std::function<QDate(const QString&)> garageDateOf)
 {
@@ -258,7 +265,9 @@ Filing::GuardAnswers Filing::askGuard(const QString& inboxFile)
     std::vector<guard::GuardWarning> warnings;
     const int maxAgeDays = platform::registry::maxPhotoAgeDays();
     try {
-        answers.facts = guard::readPictureFacts(inboxFile);
+        answers.facts = m_readAhead->take(inboxFile);
+        if (!answers.facts)
+            answers.facts = guard::readPictureFacts(inboxFile);
         const QDate garageDate = m_garageDateOf ? m_garageDateOf(m_claimNumber) : QDate();
         warnings = m_guard->check(*answers.facts, m_claimNumber, garageDate, QDate::currentDate(), maxAgeDays);
     } catch (const Error& error) {

@@ -4,6 +4,7 @@
 #include "platform/widgets/ThumbnailSlots.h"
 
 #include <QDate>
+#include <QMetaObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -18,6 +19,7 @@ struct ProgramValues;
 
 namespace tevrak::intake::guard {
 class FilingGuard;
+class PrintReadAhead;
 class PrintTable;
 struct Acknowledgement;
 struct PictureFacts;
@@ -59,6 +61,8 @@ QString nextSequence(const QStringList& claimFolderNames, int low, int high, con
 // than the claim); each warning is a question whose No files nothing. The
 // guard's prints are in claim\db\FilingPrints.db; when that file cannot be
 // opened the picture is filed unguarded and the reason goes to standard error.
+// The pictures of the page shown are read for the guard while the clerk looks
+// at them, so that a drop does not wait for their decoding.
 class Filing {
 public:
     Filing(InboxPage& page, ProgramValues& values);
@@ -102,6 +106,8 @@ private:
     std::function<QDate(const QString&)> m_garageDateOf;
     std::unique_ptr<guard::PrintTable> m_prints;
     std::unique_ptr<guard::FilingGuard> m_guard;
+    std::unique_ptr<guard::PrintReadAhead> m_readAhead;
+    QMetaObject::Connection m_pageShown;
 };
 
 }  // namespace tevrak::intake

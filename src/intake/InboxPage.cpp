@@ -160,6 +160,8 @@ void InboxPage::fillSlots(const std::array<int, 9>& entries)
     // The page's pictures are decoded together; they are shown in slot order
     // and the first one that fails ends the page.
     const std::vector<imaging::PageThumbnail> pictures = imaging::loadThumbnailPage(files);
+    const int failed = imaging::firstFailure(pictures);
+    emit pageShown(failed < 0 ? files : files.first(failed));
     size_t next = 0;
     for (size_t k = 0; k < entries.size(); ++k) {
         if (entries[k] < 0)

@@ -69,6 +69,8 @@ public:
 signals:
     // A slot's caption was double-clicked: enlarge that inbox picture.
     void zoomRequested(platform::PanelControl* caption);
+    // A page was shown: the local paths of the pictures now in its slots, in slot order.
+    void pageShown(const QStringList& localFiles);
 
 private:
     // Fills slots from the given inbox entries (index -1 leaves the slot out),
