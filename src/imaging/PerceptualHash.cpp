@@ -107,6 +107,17 @@ Coefficients transformed(const Coefficients& d, bool mirror, bool flip, bool tra
     return out;
 }
 
+// The pixels of `inner` as a picture of their own, read in place (the picture outlives it).
+QImage innerView(const QImage& picture, const QRect& inner)
+{
+    const QImage source = picture.format() == QImage::Format_RGB32 ? picture
+                                                                   : picture.convertToFormat(QImage::Format_RGB32);
+    if (source.constBits() != picture.constBits())
+        return source.copy(inner);
+    return QImage(source.constScanLine(inner.top()) + inner.left() * 4, inner.width(), inner.height(),
+                  source.bytesPerLine(), QImage::Format_RGB32);
+}
+
 int detailOf(const Grid& grid)
 {
     double sum = 0;
@@ -156,7 +167,7 @@ HashedPicture hashPicture(const QImage& picture)
     if (!picture.isNull()) {
         const int dx = int(picture.width() * CroppedShare + 0.5), dy = int(picture.height() * CroppedShare + 0.5);
         const QRect inner = picture.rect().adjusted(dx, dy, -dx, -dy);
-        result.cropped = bitsAboveMedian(dct(luminance(inner.isEmpty() ? picture : picture.copy(inner))));
+        result.cropped = bitsAboveMedian(dct(luminance(inner.isEmpty() ? picture : innerView(picture, inner))));
     }
     return result;
 }
