@@ -258,17 +258,19 @@ void ExchangeSession::upload()
     sender.recoverLeftovers(platform::localPath(m_folders.outbox));
 
     QStringList locals;
+    std::vector<quint64> sizes; // QFileInfo gives 0 for a file gone meanwhile
     quint64 total = 0;
     for (const QString& name : names) {
         locals << platform::localPath(m_folders.outbox + QLatin1Char('\\') + name);
-        total += quint64(std::max<qint64>(QFileInfo(locals.back()).size(), 0));
+        sizes.push_back(quint64(QFileInfo(locals.back()).size()));
+        total += sizes.back();
     }
     m_meter.emplace(ProgressStage::Sending, int(names.size()), total);
     observer().uploadStarting(int(names.size()));
     for (qsizetype i = 0; i < names.size(); ++i) {
         const QString& name = names[i];
         const QString& local = locals[i];
-        m_fileSize = quint64(std::max<qint64>(QFileInfo(local).size(), 0));
+        m_fileSize = sizes[size_t(i)];
         m_meter->startFile(name, m_fileSize);
         reportProgress();
         observer().uploadingFile(name);

@@ -304,8 +304,15 @@ void applyPackagingSettings(TZip& zip)
 PackingResult packOutboxGifs(TZip& zip, TransferLog& log, const std::function<void(const QString& name)>& beforeRun,
                              const std::function<void()>& afterRun)
 {
+    return packOutboxGifs(zip, log, outboxGifs(), beforeRun, afterRun);
+}
+
+PackingResult packOutboxGifs(TZip& zip, TransferLog& log, const QStringList& documents,
+                             const std::function<void(const QString& name)>& beforeRun,
+                             const std::function<void()>& afterRun)
+{
     PackingResult result;
-    for (const QString& name : outboxGifs()) {
+    for (const QString& name : documents) {
         DocumentPacking document(zip, log, result, name);
         if (document.prepare())
             document.store(beforeRun, afterRun);

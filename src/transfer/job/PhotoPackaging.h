@@ -63,5 +63,9 @@ struct PackingResult {
 PackingResult packOutboxGifs(TZip& zip, TransferLog& log,
                              const std::function<void(const QString& name)>& beforeRun = {},
                              const std::function<void()>& afterRun = {});
+// The same for `documents`, the outbox's GIFs as outboxGifs() listed them.
+PackingResult packOutboxGifs(TZip& zip, TransferLog& log, const QStringList& documents,
+                             const std::function<void(const QString& name)>& beforeRun,
+                             const std::function<void()>& afterRun);
 
 } // namespace tevrak::transfer

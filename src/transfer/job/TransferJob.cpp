@@ -210,14 +210,17 @@ PackingResult TransferJob::packDocuments()
     TransferObserver silent;
     TransferObserver& shown = Observer ? *Observer : silent;
     const QStringList documents = outboxGifs();
+    // A document's size is read again as its run begins: it may have been
+    // renamed to the archive's next free number by then.
+    const auto sizeOf = [](const QString& name) { return quint64(QFileInfo(platform::localPath(fileSpec(name))).size()); };
     quint64 total = 0;
     for (const QString& name : documents)
-        total += quint64(std::max<qint64>(QFileInfo(platform::localPath(fileSpec(name))).size(), 0));
+        total += sizeOf(name);
     exchange::ProgressMeter meter(exchange::ProgressStage::Packing, int(documents.size()), total);
     const PackingResult result = packOutboxGifs(
-        packer, m_log,
+        packer, m_log, documents,
         [&](const QString& name) {
-            meter.startFile(name, quint64(std::max<qint64>(QFileInfo(platform::localPath(fileSpec(name))).size(), 0)));
+            meter.startFile(name, sizeOf(name));
             shown.progress(meter.takeReport());
             shown.keepAlive();
             stopWhenCancelled(); // between two documents, as a kill there would
