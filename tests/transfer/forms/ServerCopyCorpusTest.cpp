@@ -235,8 +235,9 @@ TEST_P(PlantedServerCopy, IsKeptWholeBesideOursAndOursArrive)
     ASSERT_EQ(::stat((up / kept.front()).c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_size, before.st_size);
-    if (copy.bytes)
+    if (copy.bytes) {
         EXPECT_EQ(QByteArray::fromStdString(readServerFile(up / kept.front())), planted);
+    }
     // Ours under the names, with what could be taken of theirs.
     QStringList claims = QStringList{"12345678/1"} + (copy.name == "Tevrak2.DB" ? copy.rowsTaken : QStringList{});
     QStringList expenses = QStringList{"12345678/1"} + (copy.name == "Expense2.DB" ? copy.rowsTaken : QStringList{});
