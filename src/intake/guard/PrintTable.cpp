@@ -43,14 +43,18 @@ QString isoText(const QDateTime& moment)
     return moment.isValid() ? moment.toString(Qt::ISODateWithMs) : QString();
 }
 
-// One prepared statement, finalised on every path.
+[[noreturn]] void failIn(const QString& file, const QString& what)
+{
+    throw Error(QStringLiteral("The filing prints %1: %2").arg(file, what));
+}
+
+// One prepared statement of the prints file `file`, finalised on every path; its errors name the file.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql, const std::function<void(const QString&)>& fail)
-        : m_db(db), m_fail(fail)
+    Statement(sqlite3* db, const char* sql, const QString& file) : m_db(db), m_file(file)
     {
         if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            m_fail(QString::fromUtf8(sqlite3_errmsg(db)));
+            failIn(m_file, QString::fromUtf8(sqlite3_errmsg(db)));
     }
     ~Statement() { sqlite3_finalize(m_stmt); }
     Statement(const Statement&) = delete;
@@ -81,7 +85,7 @@ public:
         if (rc == SQLITE_ROW)
             return true;
         if (rc != SQLITE_DONE)
-            m_fail(QString::fromUtf8(sqlite3_errmsg(m_db)));
+            failIn(m_file, QString::fromUtf8(sqlite3_errmsg(m_db)));
         return false;
     }
     void reset()
@@ -105,9 +109,24 @@ public:
 
 private:
     sqlite3* m_db = nullptr;
+    const QString& m_file;
     sqlite3_stmt* m_stmt = nullptr;
-    std::function<void(const QString&)> m_fail;
 };
+
+// A stored photo's picture: the upright hash in every version (the turnings are not stored), the cut-down
+// hash (the upright one when missing) and the detail; none without a hash.
+std::optional<imaging::HashedPicture> storedPicture(const Statement& row, int hashColumn, int croppedColumn,
+                                                    int detailColumn)
+{
+    const auto hash = imaging::PerceptualHash::fromBytes(row.blob(hashColumn));
+    if (!hash)
+        return std::nullopt;
+    imaging::HashedPicture picture;
+    picture.hashes.versions.fill(*hash);
+    picture.cropped = imaging::PerceptualHash::fromBytes(row.blob(croppedColumn)).value_or(*hash);
+    picture.detail = int(row.integer(detailColumn));
+    return picture;
+}
 
 const char* const printColumns =
     "Claim, Category, FileName, FiledAt, Sha256, PerceptualHash, Detail, CaptureTime, CroppedHash";
@@ -122,13 +141,7 @@ PhotoPrint printFromRow(const Statement& row)
     print.fileName = row.text(2);
     print.filedAt = QDateTime::fromString(row.text(3), Qt::ISODateWithMs);
     print.facts.sha256 = row.blob(4);
-    if (const auto hash = imaging::PerceptualHash::fromBytes(row.blob(5))) {
-        imaging::HashedPicture picture;
-        picture.hashes.versions.fill(*hash); // a stored print keeps its upright hash only
-        picture.cropped = imaging::PerceptualHash::fromBytes(row.blob(8)).value_or(*hash);
-        picture.detail = int(row.integer(6));
-        print.facts.picture = picture;
-    }
+    print.facts.picture = storedPicture(row, 5, 8, 6);
     print.facts.captureTime = QDateTime::fromString(row.text(7), Qt::ISODate);
     return print;
 }
@@ -170,7 +183,7 @@ PrintTable::~PrintTable()
 
 void PrintTable::fail(const QString& what)
 {
-    throw Error(QStringLiteral("The filing prints %1: %2").arg(m_file, what));
+    failIn(m_file, what);
 }
 
 void PrintTable::exec(const char* sql)
@@ -187,13 +200,12 @@ void PrintTable::add(const std::vector<PhotoPrint>& prints)
 {
     if (prints.empty())
         return;
-    const auto onError = [this](const QString& why) { fail(why); };
     exec("BEGIN IMMEDIATE");
     try {
         Statement insert(m_db,
                          "INSERT OR IGNORE INTO Prints(Claim, Category, FileName, FiledAt, Sha256, PerceptualHash, "
                          "Detail, CaptureTime, CroppedHash) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                         onError);
+                         m_file);
         for (const PhotoPrint& print : prints) {
             insert.bind(1, print.claim);
             insert.bind(2, qint64(print.category));
@@ -219,7 +231,7 @@ void PrintTable::add(const std::vector<PhotoPrint>& prints)
 
 QStringList PrintTable::printedNamesOf(const QString& claim)
 {
-    Statement query(m_db, "SELECT FileName FROM Prints WHERE Claim = ?", [this](const QString& why) { fail(why); });
+    Statement query(m_db, "SELECT FileName FROM Prints WHERE Claim = ?", m_file);
     query.bind(1, claim);
     QStringList names;
     while (query.step())
@@ -230,7 +242,7 @@ QStringList PrintTable::printedNamesOf(const QString& claim)
 std::optional<PhotoPrint> PrintTable::findBytes(const QByteArray& sha256)
 {
     const QByteArray sql = QByteArray("SELECT ") + printColumns + " FROM Prints WHERE Sha256 = ? ORDER BY Id LIMIT 1";
-    Statement query(m_db, sql.constData(), [this](const QString& why) { fail(why); });
+    Statement query(m_db, sql.constData(), m_file);
     query.bind(1, sha256);
     if (!query.step())
         return std::nullopt;
@@ -240,7 +252,7 @@ std::optional<PhotoPrint> PrintTable::findBytes(const QByteArray& sha256)
 std::optional<PhotoPrint> PrintTable::byId(qint64 id)
 {
     const QByteArray sql = QByteArray("SELECT ") + printColumns + " FROM Prints WHERE Id = ?";
-    Statement query(m_db, sql.constData(), [this](const QString& why) { fail(why); });
+    Statement query(m_db, sql.constData(), m_file);
     query.bind(1, id);
     if (!query.step())
         return std::nullopt;
@@ -253,19 +265,13 @@ qint64 PrintTable::readHashesAfter(
     Statement query(m_db,
                     "SELECT Id, Claim, PerceptualHash, Detail, CroppedHash FROM Prints WHERE Id > ? AND "
                     "PerceptualHash IS NOT NULL ORDER BY Id",
-                    [this](const QString& why) { fail(why); });
+                    m_file);
     query.bind(1, afterId);
     qint64 last = afterId;
     while (query.step()) {
         last = query.integer(0);
-        const auto hash = imaging::PerceptualHash::fromBytes(query.blob(2));
-        if (!hash)
-            continue;
-        imaging::HashedPicture picture;
-        picture.hashes.versions.fill(*hash);
-        picture.cropped = imaging::PerceptualHash::fromBytes(query.blob(4)).value_or(*hash);
-        picture.detail = int(query.integer(3));
-        visit(last, query.text(1), picture);
+        if (const auto picture = storedPicture(query, 2, 4, 3))
+            visit(last, query.text(1), *picture);
     }
     return last;
 }
@@ -275,7 +281,7 @@ void PrintTable::record(const Acknowledgement& answer)
     Statement insert(m_db,
                      "INSERT INTO Acknowledgements(At, Garage, Claim, FiledName, InboxName, Warning, OtherClaim, "
                      "OtherFile, Shown) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                     [this](const QString& why) { fail(why); });
+                     m_file);
     insert.bind(1, isoText(answer.at));
     insert.bind(2, answer.garage.isNull() ? QStringLiteral("") : answer.garage);
     insert.bind(3, answer.claim);
