@@ -158,7 +158,7 @@ QImage questionThumbnail(const QString& localFile)
 }
 
 platform::Question questionFor(const guard::GuardWarning& warning, const QString& claimNumber,
-                               const QString& inboxFile, int maxAgeDays)
+                               const QString& inboxPicture, int maxAgeDays)
 {
     platform::Question question;
     question.caption = platform::applicationTitle();
@@ -172,7 +172,7 @@ platform::Question questionFor(const guard::GuardWarning& warning, const QString
         question.text = QStringLiteral("รูปนี้คล้ายกับรูปที่จัดเก็บไว้แล้วภายใต้เลขรับแจ้งอื่น\n%1\n\n"
                                        "ต้องการจัดเก็บรูปนี้ภายใต้เลขรับแจ้ง %2 หรือไม่?")
                             .arg(placeOf(*warning.other), claimNumber);
-        question.leftPicture = questionThumbnail(inboxFile);
+        question.leftPicture = questionThumbnail(inboxPicture);
         question.leftCaption = QStringLiteral("รูปที่กำลังจัดเก็บ");
         question.rightPicture = questionThumbnail(platform::localPath(
             platform::paths::claimFolder(warning.other->claim) + QLatin1Char('\\') + warning.other->fileName));
@@ -257,7 +257,7 @@ void Filing::prepareGuard()
     }
 }
 
-Filing::GuardAnswers Filing::askGuard(const QString& inboxFile)
+Filing::GuardAnswers Filing::askGuard(const QString& inboxPicture)
 {
     GuardAnswers answers;
     if (!openGuard())
@@ -265,9 +265,9 @@ Filing::GuardAnswers Filing::askGuard(const QString& inboxFile)
     std::vector<guard::GuardWarning> warnings;
     const int maxAgeDays = platform::registry::maxPhotoAgeDays();
     try {
-        answers.facts = m_readAhead->take(inboxFile);
+        answers.facts = m_readAhead->take(inboxPicture);
         if (!answers.facts)
-            answers.facts = guard::readPictureFacts(inboxFile);
+            answers.facts = guard::readPictureFacts(inboxPicture);
         const QDate garageDate = m_garageDateOf ? m_garageDateOf(m_claimNumber) : QDate();
         warnings = m_guard->check(*answers.facts, m_claimNumber, garageDate, QDate::currentDate(), maxAgeDays);
     } catch (const Error& error) {
@@ -278,7 +278,7 @@ Filing::GuardAnswers Filing::askGuard(const QString& inboxFile)
         return answers;
     }
     for (const guard::GuardWarning& warning : warnings) {
-        const platform::Question question = questionFor(warning, m_claimNumber, inboxFile, maxAgeDays);
+        const platform::Question question = questionFor(warning, m_claimNumber, inboxPicture, maxAgeDays);
         if (!platform::dialogs().ask(question)) {
             answers.file = false;
             return answers;
@@ -387,9 +387,7 @@ void Filing::Image10DragDrop(QObject* target, QObject* source)
         return;
     }
     m_claimNumber = claimNumber;
-    const QString inboxFile =
-        platform::localPath(platform::paths::inbox + QLatin1Char('\\') + m_values.CurrentFileName);
-    const GuardAnswers answers = askGuard(inboxFile);
+    const GuardAnswers answers = askGuard(inboxFile(m_values.CurrentFileName));
     if (!answers.file)
         return;
     const QString filedName = Drop(*dropped, *category);
@@ -429,7 +427,7 @@ QString Filing::Batch(const platform::ThumbnailSlot& slot, const Category& categ
     platform::ensureFolder(claimFolder);
     m_values.CurrentFileName = slot.caption->text();
     m_values.ExtensionText = m_values.CurrentFileName.right(4);
-    const QString inboxFile = platform::localPath(platform::paths::inbox + QLatin1Char('\\') + m_values.CurrentFileName);
+    const QString inboxPicture = inboxFile(m_values.CurrentFileName);
     const platform::SequenceRange range = platform::sequenceRange(category.kind);
 
     // Both copies are complete on disk before either takes its final name, and
@@ -447,8 +445,8 @@ QString Filing::Batch(const platform::ThumbnailSlot& slot, const Category& categ
             const QString archiveCopy = platform::localPath(claimFolder + QLatin1Char('\\') + filedName);
             const QString outboxCopy = platform::localPath(platform::paths::outbox + QLatin1Char('\\') + filedName);
             if (!archive) {
-                archive.emplace(inboxFile, archiveCopy);
-                outbox.emplace(inboxFile, outboxCopy);
+                archive.emplace(inboxPicture, archiveCopy);
+                outbox.emplace(inboxPicture, outboxCopy);
             }
             if (attempt >= maxFilingAttempts)
                 throw Error(QStringLiteral("ชื่อไฟล์ของเลขรับแจ้งนี้ถูกใช้ไปพร้อมกันหลายครั้ง: กรุณาลองอีกครั้ง"));
@@ -473,7 +471,7 @@ QString Filing::Batch(const platform::ThumbnailSlot& slot, const Category& categ
     } catch (const Error& error) {
         throw Error(QStringLiteral("จัดเก็บรูปภาพไม่ได้\n%1 → %2\n%3").arg(m_values.CurrentFileName, filedName, error.message()));
     }
-    if (!QFile::remove(inboxFile)) {
+    if (!QFile::remove(inboxPicture)) {
         // Filed, but still in the inbox: say so, rather than let it be filed twice.
         slot.image->hide();
         slot.caption->hide();

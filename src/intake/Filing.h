@@ -90,7 +90,7 @@ private:
     // What the guard's questions left: whether to file, the picture's print
     // facts (none when the guard could not run) and the Yes answers to record.
     struct GuardAnswers;
-    GuardAnswers askGuard(const QString& inboxFile);
+    GuardAnswers askGuard(const QString& inboxPicture);
     void afterFiling(const GuardAnswers& answers, const Category& category, const QString& filedName);
     bool openGuard();
 

@@ -27,8 +27,6 @@ const QColor teal(0, 128, 128);
 
 QString lastFourUpper(const QString& name) { return name.right(4).toUpper(); }
 
-QString inboxFile(const QString& name) { return platform::localPath(platform::paths::inbox + QLatin1Char('\\') + name); }
-
 CategoryTarget makeTarget(QWidget* parent, const QString& panelName, const QString& caption,
                           const QString& imageName, int top, const QImage& folder)
 {
@@ -60,6 +58,11 @@ QImage folderPicture()
 }
 
 }  // namespace
+
+QString inboxFile(const QString& name)
+{
+    return platform::localPath(platform::paths::inbox + QLatin1Char('\\') + name);
+}
 
 InboxPage::InboxPage(QWidget* tab, ProgramValues& values, std::function<void()> refresh)
     : QObject(tab), m_values(values), m_refresh(std::move(refresh))

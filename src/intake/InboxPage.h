@@ -29,6 +29,9 @@ struct CategoryTarget {
     platform::ImageControl* image = nullptr;
 };
 
+// The local path of the inbox picture `name` (a bare name of the inbox list).
+QString inboxFile(const QString& name);
+
 // Tab 1, "new pictures": the picture inbox shown as pages of nine thumbnails,
 // the category targets and claim-number box used for filing, and the Next,
 // Refresh, Transfer and Close buttons.
