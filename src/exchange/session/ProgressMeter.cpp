@@ -68,9 +68,7 @@ ProgressReport ProgressMeter::report() const
     report.fileCount = m_fileCount;
     report.fileName = m_fileName;
     report.bytesDone = m_finishedBytes + m_fileBytes;
-    report.bytesTotal = std::max(m_total, report.bytesDone);
-    if (m_total == 0)
-        report.bytesTotal = 0;
+    report.bytesTotal = m_total == 0 ? 0 : std::max(m_total, report.bytesDone);
 
     // The rate over the window, measured up to now: a line that has stopped
     // shows its rate falling.
